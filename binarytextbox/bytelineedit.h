@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QWidget>
+
+// A single-line edit box whose text is a byte string, one character cell per
+// byte, drawn with the code page 437 glyph of each byte in a fixed-pitch font.
+// It behaves as a standard single-line edit box (caret, selection by mouse and
+// keyboard, horizontal scrolling, typing, Backspace, the Delete variants) and
+// stays fast with megabytes of text: appending costs time in proportion to the
+// appended bytes, and painting, hit-testing and scrolling draw and measure only
+// the visible cells.
+//
+// Positions (SelStart, SelLength) are byte positions in Text().
+class ByteLineEdit : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ByteLineEdit(QWidget *parent = nullptr);
+    ~ByteLineEdit() override;
+
+    // Process-unique integer handle, given when the box is made.
+    int hWnd() const { return m_handle; }
+
+    // The visible text, one byte per cell. Setting it puts the caret at 0 with
+    // no selection.
+    const QByteArray &Text() const { return m_text; }
+    void setText(const QByteArray &text);
+
+    // Appends at the end without touching the existing text; the caret and
+    // selection stay where they were.
+    void appendText(const QByteArray &bytes);
+
+    // Start of the selection (or the caret when nothing is selected). Setting
+    // it clamps to the text and clears the selection.
+    qsizetype SelStart() const;
+    void setSelStart(qsizetype start);
+
+    // Length of the selection. Setting it selects from SelStart onwards,
+    // clamped to the text, with the caret at the selection's end.
+    qsizetype SelLength() const;
+    void setSelLength(qsizetype length);
+
+    // The selected bytes; setting replaces the selection (or inserts at the
+    // caret) and leaves the caret after the new text.
+    QByteArray SelText() const;
+    void setSelText(const QByteArray &bytes);
+
+    // Read-only: editing keys are ignored, selection and navigation work.
+    bool Locked() const { return m_locked; }
+    void setLocked(bool locked);
+
+    // The caret position (the moving end of the selection).
+    qsizetype cursorPosition() const { return m_caret; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    // Emitted after the user's own editing changed the text.
+    void textEdited();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    // Private members are the implementation's own; see bytelineedit.cpp.
+    struct Private;
+    Private *d = nullptr;
+
+    int m_handle = 0;
+    QByteArray m_text;
+    qsizetype m_anchor = 0;
+    qsizetype m_caret = 0;
+    bool m_locked = false;
+};
