@@ -1,6 +1,7 @@
 #include "leadingnumber.h"
 #include "modestring.h"
 
+#include <QLocale>
 #include <QTest>
 
 #include <clocale>
@@ -66,7 +67,13 @@ void tst_ModeString::leadingNumber()
 void tst_ModeString::leadingNumberIgnoresDecimalCommaLocale()
 {
     // A desktop set to a decimal-comma language must not change how "1.5"
-    // in a stored mode string reads.
+    // in a stored mode string reads, neither through Qt's locale nor C's.
+    const QLocale qtDefault;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const double underQtGerman = LeadingNumber(u"1.5");
+    QLocale::setDefault(qtDefault);
+    QCOMPARE(underQtGerman, 1.5);
+
     const char *previous = std::setlocale(LC_ALL, nullptr);
     const QByteArray saved = previous ? QByteArray(previous) : QByteArray("C");
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE"))
