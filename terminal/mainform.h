@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+class ByteLineEdit;
+class ComPortMap;
+class LightWidget;
+class PortComboBox;
+class PortSetup;
+class SerialPortControl;
+class SettingsStore;
+
+// The terminal window: one port, its input and output panes, the line
+// controls and the status lights. It wires the controls to the serial port
+// control, the pane module and the dialogs; the work itself lives there.
+class MainForm : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Takes ownership of `comm` (the port closes when the window is destroyed).
+    MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *ports, QWidget *parent = nullptr);
+    ~MainForm() override;
+
+    // Start-up: attaches the panes, reads the settings, selects the stored
+    // port last. Runs once, before the window is first shown.
+    void Form_Load();
+    // Shutdown: detaches the panes, unloads the settings dialog, saves the
+    // settings. Runs once, when the window is closed.
+    void Form_Unload();
+    void Form_Resize();
+
+    void setmodemlites();
+
+    // Handlers, public so that tests drive them as a click would.
+    void Combo2_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void chkDTR_Click();
+    void chkRTS_Click();
+    void Comm1_SerialEvent();
+    void mnuSettings_Click();
+    void mnuExit_Click();
+    void mnuASCIIChart_Click();
+    void mnuIndex_Click();
+    void mnuAbout_Click();
+
+    // Controls, named as on the form.
+    SerialPortControl *Comm1 = nullptr;
+    std::array<QLabel *, 3> Label1{};
+    PortComboBox *Combo2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    std::array<LightWidget *, 3> Shape1{};
+    std::array<QLabel *, 3> Label2{};
+    QCheckBox *chkDTR = nullptr;
+    QCheckBox *chkRTS = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    ByteLineEdit *Text1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    ByteLineEdit *Text2 = nullptr;
+    QPushButton *Command2 = nullptr;
+
+    QMenu *mnuFile = nullptr;
+    QAction *mnuSettings = nullptr;
+    QAction *mnuSeperator1 = nullptr;
+    QAction *mnuExit = nullptr;
+    QMenu *mnuTools = nullptr;
+    QAction *mnuASCIIChart = nullptr;
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuIndex = nullptr;
+    QAction *mnuSeperator2 = nullptr;
+    QAction *mnuAbout = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void connectHandlers();
+    void showPortSetup();
+    void refreshPortTooltips();
+    void reportLostPort();
+    void onPortIndexChanged();
+    void onPortActivated();
+
+    SettingsStore *m_store = nullptr;
+    ComPortMap *m_ports = nullptr;
+    QPointer<PortSetup> m_portSetup;
+    bool m_loaded = false;
+    bool m_unloaded = false;
+    bool m_centred = false;
+    // A user's choice raises both "index changed" and "activated"; the
+    // handler must run once for it, and once more when the user picks the
+    // entry that is already selected.
+    bool m_skipNextActivation = false;
+};
