@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
 #include <QString>
+
+class QSettings;
 
 // Which device each COM number (1 to 32) opens. Kept in the settings store's
 // section "Ports" as COMn=device. A COM number without an entry falls back to
@@ -14,22 +17,50 @@ public:
     static constexpr int MaxCom = 32;
     static constexpr int FirstAutoCom = 5;
     static inline const QString Loopback = QStringLiteral("loopback");
+    static inline const QString SettingsGroup = QStringLiteral("Ports");
+
+    // A serial device that is plugged in now.
+    struct PresentDevice
+    {
+        QString path;        // the device node, "/dev/ttyUSB0"
+        QString stablePath;  // its /dev/serial/by-id link, empty when it has none
+        QString description; // maker and product, "FTDI FT232R USB UART", may be empty
+    };
 
     // The entries as stored (COM number to device), replacing or reading all.
+    // Numbers outside 1..32 and empty devices are left out.
     void setEntries(const QMap<int, QString> &entries);
     QMap<int, QString> entries() const;
+
+    // The entries from and to the settings store: keys COM1..COM32 of the
+    // group "Ports". Writing replaces the whole group, so a removed entry
+    // does not come back at the next start.
+    void readSettings(QSettings &settings);
+    void writeSettings(QSettings &settings) const;
 
     // The device COM number `com` opens: its entry, else the fixed default for
     // COM1..COM4, else empty (no device assigned).
     QString device(int com) const;
 
     // Gives every present device that has no COM number the lowest free one
-    // from COM5 up; returns true when an entry was added.
+    // from COM5 up; returns true when an entry was added. Serial ports built
+    // into the machine (ttyS*) are never assigned: COM1..COM4 cover them. A
+    // device counts as mapped when an entry names it by any path that resolves
+    // to the same node. The list given is also what describe() reports on.
     bool assignPresentDevices();
+    bool assignPresentDevices(const QList<PresentDevice> &present);
 
-    // A short description of COM number `com` for a tooltip.
+    // The serial devices plugged in now, with the by-id link of each.
+    // byIdDir is where the stable links are looked for.
+    static QList<PresentDevice> presentDevices(const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
+
+    // A short description of COM number `com` for a tooltip:
+    // "/dev/ttyUSB0 (FTDI FT232R USB UART)", "loopback plug", "no device".
     QString describe(int com) const;
 
 private:
+    const PresentDevice *findPresent(const QString &device) const;
+
     QMap<int, QString> m_entries;
+    QList<PresentDevice> m_present;
 };

@@ -1,0 +1,500 @@
+#include "realserialportcontrol.h"
+
+#include "comportmap.h"
+#include "loopbackplug.h"
+#include "serialmode.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Errors of a modem-line ioctl that mean the device has no such lines (a
+// pseudo-terminal answers ENOTTY), as opposed to a device that is gone.
+bool isNoModemLines(int error)
+{
+    return error == ENOTTY || error == EINVAL || error == ENOTSUP;
+}
+
+bool isDeviceGone(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+} // namespace
+
+RealSerialPortControl::RealSerialPortControl(const ComPortMap *map, QObject *parent)
+    : SerialPortControl(parent), m_map(map)
+{
+    m_linePoll.setInterval(LinePollInterval);
+    connect(&m_linePoll, &QTimer::timeout, this, &RealSerialPortControl::pollLines);
+}
+
+RealSerialPortControl::~RealSerialPortControl()
+{
+    m_destroying = true;
+    close();
+}
+
+void RealSerialPortControl::PortNumber(int number)
+{
+    m_port = number;
+}
+
+int RealSerialPortControl::PortNumber() const
+{
+    return m_port;
+}
+
+void RealSerialPortControl::ModeSettings(const QString &mode)
+{
+    m_mode = mode;
+}
+
+QString RealSerialPortControl::ModeSettings() const
+{
+    return m_mode;
+}
+
+void RealSerialPortControl::FlowControl(int mode)
+{
+    m_flow = mode;
+}
+
+int RealSerialPortControl::FlowControl() const
+{
+    return m_flow;
+}
+
+void RealSerialPortControl::DtrEnabled(bool enabled)
+{
+    m_dtr = enabled;
+    if (m_plug)
+        m_plug->setDtr(enabled);
+    else if (m_serial)
+        setModemLine(TIOCM_DTR, enabled);
+}
+
+bool RealSerialPortControl::DtrEnabled() const
+{
+    return m_dtr;
+}
+
+void RealSerialPortControl::RtsEnabled(bool enabled)
+{
+    m_rts = enabled;
+    if (m_plug)
+        m_plug->setRts(enabled);
+    else if (m_serial && m_flow != 2) // with RTS/CTS handshaking the driver owns RTS
+        setModemLine(TIOCM_RTS, enabled);
+}
+
+bool RealSerialPortControl::RtsEnabled() const
+{
+    return m_rts;
+}
+
+void RealSerialPortControl::IsOpen(bool open)
+{
+    close();
+    if (open)
+        this->open();
+}
+
+bool RealSerialPortControl::IsOpen() const
+{
+    return m_serial || m_plug;
+}
+
+bool RealSerialPortControl::CarrierDetect() const
+{
+    if (m_plug)
+        return m_plug->carrierDetect();
+    return readLines() & LineCd;
+}
+
+bool RealSerialPortControl::ClearToSend() const
+{
+    if (m_plug)
+        return m_plug->clearToSend();
+    return readLines() & LineCts;
+}
+
+bool RealSerialPortControl::DataSetReady() const
+{
+    if (m_plug)
+        return m_plug->dataSetReady();
+    return readLines() & LineDsr;
+}
+
+int RealSerialPortControl::EventCode() const
+{
+    return m_event;
+}
+
+qint64 RealSerialPortControl::InputCount() const
+{
+    return m_inputCount;
+}
+
+QByteArray RealSerialPortControl::ReadInput()
+{
+    if (m_input.empty())
+        return QByteArray();
+    QByteArray chunk = std::move(m_input.front());
+    m_input.pop_front();
+    m_inputCount -= chunk.size();
+    return chunk;
+}
+
+void RealSerialPortControl::WriteOutput(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_plug)
+        m_plug->write(bytes);
+    else if (m_serial)
+        m_serial->write(bytes); // buffered inside QSerialPort, written as the line takes it
+}
+
+QString RealSerialPortControl::LastError() const
+{
+    return m_error;
+}
+
+QString RealSerialPortControl::DeviceName() const
+{
+    if (!m_device.isEmpty())
+        return m_device;
+    return m_map ? m_map->device(m_port) : QString();
+}
+
+qint64 RealSerialPortControl::OutputPending() const
+{
+    if (m_plug)
+        return m_plug->bytesInFlight();
+    return m_serial ? m_serial->bytesToWrite() : 0;
+}
+
+QString RealSerialPortControl::permissionDeniedReason(const QString &device)
+{
+    QString group;
+    struct stat st;
+    if (::stat(QFile::encodeName(device).constData(), &st) == 0) {
+        if (const struct group *g = ::getgrgid(st.st_gid))
+            group = QString::fromLocal8Bit(g->gr_name);
+    }
+    if (group.isEmpty())
+        group = QStringLiteral("dialout");
+    return QStringLiteral("%1: %2; to use this port the user must belong to the group \"%3\" that owns "
+                          "the device (sudo usermod -aG %3 $USER, then log in again)")
+        .arg(device, systemError(EACCES), group);
+}
+
+bool RealSerialPortControl::open()
+{
+    m_error.clear();
+    m_device.clear();
+    m_noModemLines = false;
+    m_lastLines = 0;
+
+    if (m_port < 1 || m_port > ComPortMap::MaxCom) {
+        setOpenFailure(QStringLiteral("COM%1: there is no such port number (1 to %2)")
+                           .arg(m_port).arg(ComPortMap::MaxCom));
+        return false;
+    }
+    m_device = m_map ? m_map->device(m_port) : QString();
+    if (m_device.isEmpty()) {
+        setOpenFailure(QStringLiteral("COM%1: no device is assigned to this port number; map one in the "
+                                      "[%2] section of the settings file (COM%1=/dev/ttyUSB0, or "
+                                      "COM%1=loopback for the built-in loopback plug)")
+                           .arg(m_port).arg(ComPortMap::SettingsGroup));
+        return false;
+    }
+
+    QString why;
+    const std::optional<SerialMode> mode = SerialMode::parse(m_mode, &why);
+    if (!mode) {
+        setOpenFailure(QStringLiteral("%1: cannot use the mode \"%2\": %3").arg(m_device, m_mode, why));
+        return false;
+    }
+
+    if (m_device == ComPortMap::Loopback)
+        return openLoopback();
+
+    // Open the node itself, not a by-id link to it, so that the lock file
+    // names the same device whichever path another program used.
+    const QString path = QFileInfo(m_device).canonicalFilePath();
+    if (path.isEmpty()) {
+        setOpenFailure(QStringLiteral("%1: %2").arg(m_device, systemError(ENOENT)));
+        return false;
+    }
+
+    auto *serial = new QSerialPort(this);
+    serial->setPortName(path);
+    serial->setBaudRate(mode->baudRate);
+    serial->setParity(mode->parity);
+    serial->setDataBits(mode->dataBits);
+    serial->setStopBits(mode->stopBits);
+    serial->setFlowControl(m_flow == 1   ? QSerialPort::SoftwareControl
+                           : m_flow == 2 ? QSerialPort::HardwareControl
+                                         : QSerialPort::NoFlowControl);
+    // Unlimited: received data is moved into the control's own queue at once.
+    serial->setReadBufferSize(0);
+
+    if (!serial->open(QIODevice::ReadWrite)) {
+        const int savedErrno = errno;
+        const QSerialPort::SerialPortError error = serial->error();
+        const QString detail = serial->errorString();
+        delete serial;
+        const QByteArray node = QFile::encodeName(path);
+        if (error == QSerialPort::PermissionError || savedErrno == EACCES || savedErrno == EBUSY) {
+            if (::access(node.constData(), R_OK | W_OK) != 0 && errno == EACCES)
+                setOpenFailure(permissionDeniedReason(m_device));
+            else
+                setOpenFailure(QStringLiteral("%1: the port is in use by another program (%2)").arg(m_device, detail));
+        } else if (error == QSerialPort::UnsupportedOperationError) {
+            setOpenFailure(QStringLiteral("%1: the device cannot use the mode \"%2\" (%3)").arg(m_device, m_mode, detail));
+        } else {
+            setOpenFailure(QStringLiteral("%1: %2").arg(m_device, detail));
+        }
+        return false;
+    }
+
+    m_serial = serial;
+    connect(serial, &QSerialPort::readyRead, this, &RealSerialPortControl::onReadyRead);
+    connect(serial, &QSerialPort::errorOccurred, this, &RealSerialPortControl::onPortError);
+
+    setModemLine(TIOCM_DTR, m_dtr);
+    if (m_flow != 2)
+        setModemLine(TIOCM_RTS, m_rts);
+    if (!m_serial) // the device vanished at once
+        return false;
+    m_lastLines = readLines();
+    m_linePoll.start();
+
+    // Bytes may already be waiting (sent before the port was opened).
+    if (m_serial->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &RealSerialPortControl::onReadyRead, Qt::QueuedConnection);
+    return true;
+}
+
+bool RealSerialPortControl::openLoopback()
+{
+    m_plug = new LoopbackPlug(m_dtr, m_rts, this);
+    connect(m_plug, &LoopbackPlug::received, this, [this](const QByteArray &bytes) {
+        queueInput(bytes);
+        announceInput();
+    });
+    connect(m_plug, &LoopbackPlug::lineChanged, this, &RealSerialPortControl::raise);
+    return true;
+}
+
+void RealSerialPortControl::setOpenFailure(const QString &reason)
+{
+    m_error = reason;
+}
+
+void RealSerialPortControl::close()
+{
+    m_linePoll.stop();
+    if (m_plug) {
+        m_plug->disconnect(this);
+        // Bytes still going round the plug are lost, as on a real plug whose
+        // port is closed while they are on the wire.
+        m_plug->deleteLater();
+        m_plug = nullptr;
+    }
+    if (m_serial) {
+        QSerialPort *serial = m_serial;
+        m_serial = nullptr;
+        serial->disconnect(this);
+        // What QSerialPort has read but not yet announced stays ours.
+        const qint64 before = m_inputCount;
+        queueInput(serial->readAll());
+        serial->close();
+        // This may run inside one of the port's own signals, so it is
+        // deleted from the event loop.
+        serial->deleteLater();
+        if (m_inputCount > before && !m_destroying)
+            QMetaObject::invokeMethod(this, &RealSerialPortControl::announceInput, Qt::QueuedConnection);
+    }
+    m_noModemLines = false;
+    m_lastLines = 0;
+}
+
+int RealSerialPortControl::readLines() const
+{
+    if (!m_serial || m_noModemLines)
+        return 0;
+    int bits = 0;
+    if (::ioctl(int(m_serial->handle()), TIOCMGET, &bits) == -1)
+        return 0;
+    int lines = 0;
+    if (bits & TIOCM_CAR)
+        lines |= LineCd;
+    if (bits & TIOCM_CTS)
+        lines |= LineCts;
+    if (bits & TIOCM_DSR)
+        lines |= LineDsr;
+    if (bits & TIOCM_RNG)
+        lines |= LineRing;
+    return lines;
+}
+
+void RealSerialPortControl::setModemLine(int line, bool on)
+{
+    if (!m_serial || m_noModemLines)
+        return;
+    int bits = line;
+    if (::ioctl(int(m_serial->handle()), on ? TIOCMBIS : TIOCMBIC, &bits) == -1) {
+        const int error = errno;
+        if (isNoModemLines(error))
+            m_noModemLines = true; // the value is kept and reads back; the device just has no line
+        else if (isDeviceGone(error))
+            scheduleDeviceGone(systemError(error));
+    }
+}
+
+void RealSerialPortControl::onReadyRead()
+{
+    if (!m_serial)
+        return;
+    QByteArray bytes = m_serial->readAll();
+    if (bytes.isEmpty())
+        return;
+    queueInput(std::move(bytes));
+    announceInput();
+}
+
+void RealSerialPortControl::onPortError(QSerialPort::SerialPortError error)
+{
+    if (!m_serial || error == QSerialPort::NoError)
+        return;
+    const QString detail = m_serial->errorString();
+    if (error == QSerialPort::ResourceError) {
+        scheduleDeviceGone(detail);
+    } else if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {
+        // A read that finds end of file is reported as a plain read error; a
+        // hung-up terminal (far end gone, adapter unplugged) says so in poll().
+        pollfd p{int(m_serial->handle()), POLLIN | POLLOUT, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            scheduleDeviceGone(detail);
+    }
+    if (m_serial)
+        m_serial->clearError();
+}
+
+void RealSerialPortControl::pollLines()
+{
+    if (!m_serial)
+        return;
+    int bits = 0;
+    // Asked even of a device without modem lines: once the device is gone the
+    // answer turns from ENOTTY to EIO, which catches a loss that no read shows.
+    if (::ioctl(int(m_serial->handle()), TIOCMGET, &bits) == -1) {
+        const int error = errno;
+        if (isDeviceGone(error))
+            scheduleDeviceGone(systemError(error));
+        else if (isNoModemLines(error))
+            m_noModemLines = true;
+        return;
+    }
+    const int lines = readLines();
+    const int changed = lines ^ m_lastLines;
+    m_lastLines = lines;
+    if (!changed)
+        return;
+    QSerialPort *serial = m_serial;
+    if (changed & LineCts)
+        raise(EventCtsChanged);
+    if ((changed & LineDsr) && m_serial == serial)
+        raise(EventDsrChanged);
+    if ((changed & LineCd) && m_serial == serial)
+        raise(EventCdChanged);
+    if ((changed & LineRing) && (lines & LineRing) && m_serial == serial)
+        raise(EventRing);
+}
+
+void RealSerialPortControl::scheduleDeviceGone(const QString &reason)
+{
+    if (!m_serial || m_gonePending)
+        return;
+    m_gonePending = true;
+    m_goneReason = reason;
+    m_linePoll.stop();
+    // Handled from the event loop, away from QSerialPort's own signal, and
+    // only if this same port is still open by then.
+    QMetaObject::invokeMethod(this, [this, port = QPointer<QSerialPort>(m_serial)] {
+        m_gonePending = false;
+        if (port && port == m_serial)
+            handleDeviceGone();
+    }, Qt::QueuedConnection);
+}
+
+void RealSerialPortControl::handleDeviceGone()
+{
+    const QString device = m_device;
+    const qint64 before = m_inputCount;
+    m_destroying = true; // no queued announcement: it is made here, before the loss
+    close();
+    m_destroying = false;
+    m_error = QStringLiteral("%1: the device was disconnected (%2)").arg(device, m_goneReason);
+    if (m_inputCount > 0) {
+        Q_UNUSED(before);
+        announceInput();
+    }
+    raise(EventDeviceGone);
+}
+
+void RealSerialPortControl::queueInput(QByteArray bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    // A read into a large reserved block can leave most of it unused; do not
+    // keep that slack for as long as the chunk waits.
+    if (bytes.capacity() > 2 * bytes.size() + 4096)
+        bytes.squeeze();
+    m_inputCount += bytes.size();
+    m_input.push_back(std::move(bytes));
+}
+
+void RealSerialPortControl::raise(int code)
+{
+    const int previous = m_event;
+    m_event = code;
+    emit SerialEvent();
+    m_event = previous;
+}
+
+void RealSerialPortControl::announceInput()
+{
+    // A handler that runs the event loop (a modal dialog) may let more data
+    // in; that data is announced once the current event is over.
+    if (m_announcing) {
+        m_announceAgain = true;
+        return;
+    }
+    m_announcing = true;
+    do {
+        m_announceAgain = false;
+        if (m_inputCount == 0)
+            break;
+        raise(EventReceive);
+    } while (m_announceAgain);
+    m_announcing = false;
+}
