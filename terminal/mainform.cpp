@@ -10,6 +10,7 @@
 #include "lightwidget.h"
 #include "modestring.h"
 #include "portcombobox.h"
+#include "portlarkicon.h"
 #include "porterrorbox.h"
 #include "portsetup.h"
 #include "serialportcontrol.h"
