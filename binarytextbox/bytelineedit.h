@@ -54,6 +54,11 @@ public:
     // The caret position (the moving end of the selection).
     qsizetype cursorPosition() const { return m_caret; }
 
+    void selectAll();
+
+    // First visible cell (the horizontal scroll position, in cells).
+    qsizetype firstVisibleCell() const { return m_scroll; }
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -76,13 +81,45 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    // Private members are the implementation's own; see bytelineedit.cpp.
-    struct Private;
-    Private *d = nullptr;
+    enum class Move { Char, Word, Line };
+
+    // Geometry of the text area: where cell 0 of the visible part starts.
+    QRect textRect() const;
+    void updateMetrics();
+    qsizetype positionAt(int x) const;       // nearest cell boundary
+    qsizetype cellAt(int x) const;           // cell under the pointer
+    void ensureCaretVisible();
+
+    bool hasSelection() const { return m_anchor != m_caret; }
+    qsizetype selectionEnd() const { return qMax(m_anchor, m_caret); }
+    void moveCaret(qsizetype position, bool extend);
+    qsizetype wordStartBefore(qsizetype position) const;
+    qsizetype nextWordStart(qsizetype position) const;
+    void selectWordAt(qsizetype cell);
+
+    // User editing: each changes the text and emits textEdited().
+    void replaceSelection(const QByteArray &bytes, bool byUser);
+    void removeRange(qsizetype from, qsizetype to);
+    void copyToClipboard() const;
+    void pasteFromClipboard();
+
+    void restartBlink();
 
     int m_handle = 0;
     QByteArray m_text;
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
+    qsizetype m_scroll = 0;          // first visible cell
     bool m_locked = false;
+
+    int m_cellWidth = 8;
+    int m_ascent = 0;
+    int m_lineHeight = 0;
+    qreal m_glyphOffset[256] = {};   // centring of glyphs narrower or wider than a cell
+
+    bool m_caretOn = false;
+    int m_blinkTimer = 0;
+    bool m_dragging = false;
+    qint64 m_lastDoubleClick = 0;    // for triple click: select all
+    QPoint m_doubleClickPos;
 };
