@@ -1,0 +1,320 @@
+#include "portsetup.h"
+
+#include "flowcontrol.h"
+#include "helpwindow.h"
+#include "modestring.h"
+#include "porterrorbox.h"
+#include "serialportcontrol.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace {
+
+// The dialog is laid out in twips; 15 twips make one pixel at 96 dpi.
+int px(int twips)
+{
+    return qRound(twips / 15.0);
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+constexpr qint16 VirtualKeyF1 = 0x70;
+
+qint16 virtualKeyCode(const QKeyEvent *event)
+{
+    const int key = event->key();
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
+        return qint16(VirtualKeyF1 + (key - Qt::Key_F1));
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+        return qint16(key);
+    switch (key) {
+    case Qt::Key_Backspace: return 0x08;
+    case Qt::Key_Tab: return 0x09;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 0x0D;
+    case Qt::Key_Escape: return 0x1B;
+    case Qt::Key_Space: return 0x20;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Left: return 0x25;
+    case Qt::Key_Up: return 0x26;
+    case Qt::Key_Right: return 0x27;
+    case Qt::Key_Down: return 0x28;
+    case Qt::Key_Insert: return 0x2D;
+    case Qt::Key_Delete: return 0x2E;
+    default: return 0;
+    }
+}
+
+qint16 shiftState(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers m = event->modifiers();
+    return qint16((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0)
+                  | (m & Qt::AltModifier ? 4 : 0));
+}
+
+template<typename List>
+void fill(QComboBox *combo, const List &list)
+{
+    combo->clear();
+    for (const auto &entry : list)
+        combo->addItem(QString::fromUtf16(entry.text));
+}
+
+// An index from outside (the program-wide values) selects within the list, so
+// the lists always show an entry and OK always stores a valid position.
+void selectWithin(QComboBox *combo, qint32 index)
+{
+    combo->setCurrentIndex(std::clamp<qint32>(index, 0, combo->count() - 1));
+}
+
+} // namespace
+
+PortSetup::PortSetup(SerialPortControl &comm, QWidget *terminalWindow)
+    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , m_comm(comm)
+    , m_terminalWindow(terminalWindow)
+{
+    setObjectName(QStringLiteral("PortSetup"));
+    setWindowTitle(QStringLiteral("Portlark - Serial Port Settings"));
+    setFixedSize(px(5055), px(2250));
+    setSizeGripEnabled(false);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(192, 192, 192));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    QFont bold = QApplication::font();
+    bold.setPointSizeF(8.25);
+    bold.setBold(true);
+    setFont(bold);
+
+    struct LabelSpec { const char16_t *text; QRect rect; };
+    const LabelSpec labels[5] = {
+        {u"Baud Rate:", twipsRect(240, 240, 975, 195)},
+        {u"Data Bits:", twipsRect(240, 960, 855, 195)},
+        {u"Parity:", twipsRect(240, 600, 555, 195)},
+        {u"Stop Bits:", twipsRect(240, 1320, 840, 195)},
+        {u"Flow Control:", twipsRect(240, 1680, 1125, 195)},
+    };
+    for (int i = 0; i < 5; ++i) {
+        Label1[i] = new QLabel(QString::fromUtf16(labels[i].text), this);
+        Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
+        Label1[i]->setGeometry(labels[i].rect);
+    }
+
+    auto makeCombo = [this](const char *name, QRect rect) {
+        auto *combo = new QComboBox(this);
+        combo->setObjectName(QString::fromLatin1(name));
+        combo->setEditable(false);
+        combo->setGeometry(rect);
+        combo->installEventFilter(this);
+        return combo;
+    };
+    BaudCombo = makeCombo("BaudCombo", twipsRect(1680, 240, 975, 300));
+    ParityCombo = makeCombo("ParityCombo", twipsRect(1680, 600, 975, 315));
+    DataBitsCombo = makeCombo("DataBitsCombo", twipsRect(1680, 960, 975, 315));
+    StopBitsCombo = makeCombo("StopBitsCombo", twipsRect(1680, 1320, 975, 300));
+    FlowCtrlCombo = makeCombo("FlowCtrlCombo", twipsRect(1680, 1680, 1575, 300));
+
+    auto makeButton = [this](const char *name, const QString &text, QRect rect) {
+        auto *button = new QPushButton(text, this);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setGeometry(rect);
+        return button;
+    };
+    OK_Button = makeButton("OK_Button", QStringLiteral("OK"), twipsRect(3720, 240, 1095, 375));
+    Cancel_Button = makeButton("Cancel_Button", QStringLiteral("Cancel"),
+                               twipsRect(3720, 720, 1095, 375));
+    HelpButton = makeButton("HelpButton", QStringLiteral("Help"), twipsRect(3720, 1200, 1095, 375));
+    OK_Button->setDefault(true);
+    OK_Button->installEventFilter(this);
+    HelpButton->installEventFilter(this);
+
+    connect(OK_Button, &QPushButton::clicked, this, &PortSetup::OK_Button_Click);
+    connect(Cancel_Button, &QPushButton::clicked, this, &PortSetup::Cancel_Button_Click);
+    connect(HelpButton, &QPushButton::clicked, this, &PortSetup::HelpButton_Click);
+
+    QWidget *order[] = {OK_Button, Cancel_Button, BaudCombo, ParityCombo,
+                        DataBitsCombo, StopBitsCombo, FlowCtrlCombo, HelpButton};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    OK_Button->setFocus();
+
+    Form_Load();
+}
+
+PortSetup::~PortSetup() = default;
+
+void PortSetup::Form_Load()
+{
+    // Beside the terminal window, slightly left and down, but never off the
+    // screen: a terminal window near the left edge would otherwise push the
+    // dialog partly out of reach.
+    QScreen *screen = m_terminalWindow ? m_terminalWindow->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        QPoint at = area.center() - QPoint(width() / 2, height() / 2);
+        if (m_terminalWindow) {
+            const QPoint terminal = m_terminalWindow->frameGeometry().topLeft();
+            at = QPoint(terminal.x() - px(800), terminal.y() + px(340));
+        }
+        QSize frame = size();
+        create();
+        if (QWindow *handle = windowHandle()) {
+            const QMargins m = handle->frameMargins();
+            frame += QSize(m.left() + m.right(), m.top() + m.bottom());
+        }
+        at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+        at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+        move(at);
+    }
+
+    fill(BaudCombo, BaudList);
+    fill(DataBitsCombo, DataBitsList);
+    fill(ParityCombo, ParityList);
+    fill(StopBitsCombo, StopBitsList);
+    fill(FlowCtrlCombo, FlowControlList);
+
+    ParseModeString(ModeString, BaudIndex, ParityIndex, DataBitsIndex, StopBitsIndex);
+
+    selectWithin(BaudCombo, BaudIndex);
+    selectWithin(ParityCombo, ParityIndex);
+    selectWithin(DataBitsCombo, DataBitsIndex);
+    selectWithin(StopBitsCombo, StopBitsIndex);
+    // A flow-control number without an entry (3 from the settings, or any
+    // other) shows no selection, and OK keeps it unless the user picks one.
+    const bool listed = HandshakeMode >= 0 && HandshakeMode < FlowCtrlCombo->count();
+    FlowCtrlCombo->setCurrentIndex(listed ? HandshakeMode : -1);
+}
+
+void PortSetup::OK_Button_Click()
+{
+    BaudIndex = BaudCombo->currentIndex();
+    ParityIndex = ParityCombo->currentIndex();
+    DataBitsIndex = DataBitsCombo->currentIndex();
+    StopBitsIndex = StopBitsCombo->currentIndex();
+    if (FlowCtrlCombo->currentIndex() >= 0)
+        HandshakeMode = FlowCtrlCombo->currentIndex();
+
+    // Always rebuilt, so a loosely written stored string becomes canonical.
+    ModeString = BuildModeString(BaudIndex, ParityIndex, DataBitsIndex, StopBitsIndex);
+
+    bool reopenFailed = false;
+    if (m_comm.IsOpen()) {
+        m_comm.IsOpen(false);
+        m_comm.ModeSettings(ModeString);
+        ApplyFlowControl(m_comm, HandshakeMode);
+        m_comm.IsOpen(true);
+        // A port that refuses the new settings would otherwise be left closed
+        // without a word while the terminal still shows it as selected.
+        reopenFailed = !m_comm.IsOpen();
+    }
+
+    accept();
+
+    if (reopenFailed) {
+        ShowPortNotAvailable(m_comm.LastError());
+        emit portReopenFailed();
+    }
+}
+
+void PortSetup::Cancel_Button_Click()
+{
+    QDialog::reject();
+}
+
+void PortSetup::reject()
+{
+    Cancel_Button_Click();
+}
+
+void PortSetup::HelpButton_Click()
+{
+    ShowHelpContents(this);
+}
+
+void PortSetup::helpKey(qint16 &keyCode)
+{
+    if (keyCode == VirtualKeyF1) {
+        keyCode = 0;
+        HelpButton_Click();
+    }
+}
+
+void PortSetup::BaudCombo_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+void PortSetup::ParityCombo_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+void PortSetup::DataBitsCombo_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+void PortSetup::StopBitsCombo_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+void PortSetup::FlowCtrlCombo_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+void PortSetup::OK_Button_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+void PortSetup::HelpButton_KeyDown(qint16 &KeyCode, qint16)
+{
+    helpKey(KeyCode);
+}
+
+bool PortSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+
+    const auto *key = static_cast<QKeyEvent *>(event);
+    qint16 code = virtualKeyCode(key);
+    if (code == 0)
+        return false;
+    const qint16 shift = shiftState(key);
+    if (watched == BaudCombo)
+        BaudCombo_KeyDown(code, shift);
+    else if (watched == ParityCombo)
+        ParityCombo_KeyDown(code, shift);
+    else if (watched == DataBitsCombo)
+        DataBitsCombo_KeyDown(code, shift);
+    else if (watched == StopBitsCombo)
+        StopBitsCombo_KeyDown(code, shift);
+    else if (watched == FlowCtrlCombo)
+        FlowCtrlCombo_KeyDown(code, shift);
+    else if (watched == OK_Button)
+        OK_Button_KeyDown(code, shift);
+    else if (watched == HelpButton)
+        HelpButton_KeyDown(code, shift);
+    return code == 0;
+}
