@@ -1,0 +1,126 @@
+#include "panemenu.h"
+
+#include "asciichart.h"
+#include "binarytextbox.h"
+#include "byteedit.h"
+#include "bytelineedit.h"
+#include "bytetext.h"
+#include "paneclipboard.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QPointer>
+
+namespace BinaryTextBox {
+
+PaneMenuEnabling PaneMenuEnablingFor(bool readOnly, qsizetype selLength, bool clipboardHasText,
+                                     qsizetype textLength)
+{
+    PaneMenuEnabling e;
+    const bool selected = selLength > 0;
+    e.cut = !readOnly && selected;
+    e.del = !readOnly && selected;
+    e.paste = !readOnly && clipboardHasText;
+    e.copy = selected;
+    e.selectAll = textLength > 0;
+    e.asciiChart = true;
+    return e;
+}
+
+int ShowPaneMenu(ByteLineEdit *box)
+{
+    if (!box)
+        return PaneMenuNone;
+    QPointer<ByteLineEdit> guard(box);
+    box->setFocus(Qt::PopupFocusReason);
+
+    const PaneMenuEnabling e = PaneMenuEnablingFor(box->Locked(), box->SelLength(),
+                                                   ClipboardHasText(), box->Text().size());
+    int chosen = PaneMenuNone;
+    {
+        QMenu menu(box);
+        const auto add = [&menu](const QString &text, bool enabled, int id) {
+            QAction *action = menu.addAction(text);
+            action->setEnabled(enabled);
+            action->setData(id);
+        };
+        add(QStringLiteral("Cu&t"), e.cut, PaneMenuCut);
+        add(QStringLiteral("&Copy"), e.copy, PaneMenuCopy);
+        add(QStringLiteral("&Paste"), e.paste, PaneMenuPaste);
+        add(QStringLiteral("&Delete"), e.del, PaneMenuDelete);
+        menu.addSeparator();
+        add(QStringLiteral("Select &All"), e.selectAll, PaneMenuSelectAll);
+        menu.addSeparator();
+        add(QStringLiteral("ASCII Chart..."), e.asciiChart, PaneMenuAsciiChart);
+
+        if (QAction *action = menu.exec(QCursor::pos()))
+            chosen = action->data().toInt();
+    }
+    // The menu's loop delivers other events: the box may be gone or detached.
+    if (guard && chosen != PaneMenuNone)
+        RunPaneMenuCommand(guard, chosen);
+    return chosen;
+}
+
+void RunPaneMenuCommand(ByteLineEdit *box, int command)
+{
+    if (!box)
+        return;
+    QPointer<ByteLineEdit> guard(box);
+    const int h = box->hWnd();
+
+    if (command == PaneMenuAsciiChart) {
+        {
+            AsciiChart chart;
+            chart.exec();
+        }
+        if (!guard || AsciiChoice.isEmpty() || guard->Locked())
+            return;
+    }
+    if (!IsAttached(h))
+        return;
+    // A read-only pane offers only Copy, Select All and the chart; its bytes
+    // are never changed from here.
+    const bool edits = command == PaneMenuCut || command == PaneMenuPaste
+        || command == PaneMenuDelete || command == PaneMenuAsciiChart;
+    if (edits && box->Locked())
+        return;
+
+    // Read the store only now: the receive path may have appended to it while
+    // the menu or the chart was open.
+    QByteArray bytes = GetPaneBytes(h);
+    switch (command) {
+    case PaneMenuCut: {
+        PutBytesOnClipboard(h, ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength()));
+        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
+        box->setSelText({});
+        break;
+    }
+    case PaneMenuCopy:
+        PutBytesOnClipboard(h, ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength()));
+        return;
+    case PaneMenuPaste: {
+        const QByteArray paste = GetBytesFromClipboard(h);
+        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), paste);
+        box->setSelText(DisplayText(paste));
+        break;
+    }
+    case PaneMenuDelete:
+        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
+        box->setSelText({});
+        break;
+    case PaneMenuSelectAll:
+        box->setSelStart(0);
+        box->setSelLength(box->Text().size());
+        return;
+    case PaneMenuAsciiChart:
+        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), AsciiChoice);
+        box->setSelText(DisplayText(AsciiChoice));
+        break;
+    default:
+        return;
+    }
+    SetPaneBytes(h, bytes);
+}
+
+} // namespace BinaryTextBox

@@ -1,0 +1,279 @@
+#include "panewindowproc.h"
+
+#include "binarytextbox.h"
+#include "byteedit.h"
+#include "bytelineedit.h"
+#include "bytetext.h"
+#include "paneclipboard.h"
+#include "panemenu.h"
+
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+
+namespace BinaryTextBox {
+
+int ModifierMaskOf(Qt::KeyboardModifiers modifiers)
+{
+    int mask = 0;
+    if (modifiers & Qt::ShiftModifier)
+        mask |= MaskShift;
+    if (modifiers & Qt::ControlModifier)
+        mask |= MaskCtrl;
+    if (modifiers & Qt::AltModifier)
+        mask |= MaskAlt;
+    return mask;
+}
+
+qint16 VirtualKeyOf(int qtKey)
+{
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+        return qint16(0x41 + (qtKey - Qt::Key_A));
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+        return qint16(0x30 + (qtKey - Qt::Key_0));
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return qint16(0x70 + (qtKey - Qt::Key_F1));
+    switch (qtKey) {
+    case Qt::Key_Backspace: return VK_BACK;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Shift: return VK_SHIFT;
+    case Qt::Key_Control: return VK_CONTROL;
+    case Qt::Key_Alt: return VK_MENU;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Space: return 0x20;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Left: return 0x25;
+    case Qt::Key_Up: return 0x26;
+    case Qt::Key_Right: return 0x27;
+    case Qt::Key_Down: return 0x28;
+    case Qt::Key_Insert: return VK_INSERT;
+    case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Menu: return 0x5D;
+    default: return VK_OTHER;
+    }
+}
+
+namespace {
+
+QByteArray selectedBytes(const QByteArray &bytes, const ByteLineEdit *box)
+{
+    return ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength());
+}
+
+// Cut: the bytes go to the clipboard first; the selection is read again after,
+// and the bytes are removed whether or not the clipboard took them.
+void cutSelection(ByteLineEdit *box, QByteArray &bytes)
+{
+    PutBytesOnClipboard(box->hWnd(), selectedBytes(bytes, box));
+    ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
+    box->setSelText({});
+}
+
+void replaceSelection(ByteLineEdit *box, QByteArray &bytes, const QByteArray &insert)
+{
+    ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), insert);
+    box->setSelText(DisplayText(insert));
+}
+
+} // namespace
+
+void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask)
+{
+    const int h = box->hWnd();
+    QByteArray bytes = GetPaneBytes(h);
+    // A read-only pane shows received data: keys that would edit it leave
+    // both the bytes and the text alone, while selecting and copying work.
+    const bool locked = box->Locked();
+    const qsizetype selLength = box->SelLength();
+    const qsizetype selStart = box->SelStart();
+
+    if (key == VK_DELETE) {
+        // The box makes the same visible edit for the keys passed on here.
+        if (mask == MaskShift && selLength > 0) {
+            if (!locked)
+                cutSelection(box, bytes);
+            key = 0;
+        } else if (!locked) {
+            if (mask == MaskCtrl && selLength == 0)
+                ByteEdit::TruncateAt(bytes, selStart);
+            else if (mask == MaskShift)
+                ByteEdit::DeleteBefore(bytes, selStart);
+            else if (selLength > 0)
+                ByteEdit::Replace(bytes, selStart, selLength, {});
+            else
+                ByteEdit::DeleteAfter(bytes, selStart);
+        }
+    } else if (key == VK_BACK && mask == MaskAlt) {
+        key = 0;
+    } else if (key == VK_RETURN) {
+        if (!locked)
+            replaceSelection(box, bytes, QByteArrayLiteral("\r\n"));
+        key = 0;
+    } else if ((key == VK_C || key == VK_INSERT) && mask == MaskCtrl) {
+        PutBytesOnClipboard(h, selectedBytes(bytes, box));
+        key = 0;
+    } else if ((key == VK_V && mask == MaskCtrl) || (key == VK_INSERT && mask == MaskShift)) {
+        if (!locked) {
+            const QByteArray paste = GetBytesFromClipboard(h);
+            replaceSelection(box, bytes, paste);
+        }
+        key = 0;
+    } else if (key == VK_X && mask == MaskCtrl && selLength > 0) {
+        if (!locked)
+            cutSelection(box, bytes);
+        key = 0;
+    }
+    SetPaneBytes(h, bytes);
+}
+
+void PaneKeyPress(ByteLineEdit *box, qint16 &ch)
+{
+    const int h = box->hWnd();
+    QByteArray bytes = GetPaneBytes(h);
+    const bool locked = box->Locked();
+    if (ch == VK_BACK) {
+        if (!locked) {
+            if (box->SelLength() > 0)
+                ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
+            else
+                ByteEdit::DeleteBefore(bytes, box->SelStart());
+        }
+    } else if (ch >= 32 && ch <= 255) {
+        if (!locked)
+            ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), QByteArray(1, char(ch)));
+    } else {
+        // Control characters (Tab, Enter, Escape, Ctrl+letters, Ctrl+Z among
+        // them) never enter a pane by typing.
+        ch = 0;
+    }
+    SetPaneBytes(h, bytes);
+}
+
+bool PaneWindowProc::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *box = qobject_cast<ByteLineEdit *>(watched);
+    if (!box || !IsAttached(box->hWnd()))
+        return false;
+
+    switch (event->type()) {
+    case QEvent::ContextMenu:
+        // The position the event carries is not used: the menu opens at the
+        // mouse pointer, whatever opened it.
+        ShowPaneMenu(box);
+        return true;
+    case QEvent::KeyPress:
+        return keyPress(box, static_cast<QKeyEvent *>(event));
+    case QEvent::ShortcutOverride: {
+        // Keys the pane acts on must reach it even when a window shortcut
+        // shares them.
+        auto *key = static_cast<QKeyEvent *>(event);
+        const int mask = ModifierMaskOf(key->modifiers());
+        const qint16 vk = VirtualKeyOf(key->key());
+        const bool ours = ((mask & MaskAlt) == 0
+                           && (vk == VK_DELETE || vk == VK_RETURN || vk == VK_BACK
+                               || (mask == MaskCtrl && (vk == VK_C || vk == VK_V || vk == VK_X || vk == VK_INSERT))
+                               || (mask == MaskShift && vk == VK_INSERT)))
+            || (vk == VK_BACK && mask == MaskAlt) || (vk == VK_F10 && (mask & MaskShift));
+        if (ours) {
+            event->accept();
+            return true;
+        }
+        return false;
+    }
+    case QEvent::InputMethod: {
+        // Text committed by an input method is typing too.
+        auto *im = static_cast<QInputMethodEvent *>(event);
+        const QString commit = im->commitString();
+        for (const QChar c : commit) {
+            qint16 ch = c.unicode() <= 0xFF ? qint16(c.unicode()) : qint16(0);
+            if (ch < 32 || ch == VK_BACK)
+                continue;
+            PaneKeyPress(box, ch);
+            if (ch != 0 && !box->Locked())
+                box->setSelText(QByteArray(1, char(ch)));
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool PaneWindowProc::keyPress(ByteLineEdit *box, QKeyEvent *event)
+{
+    const int mask = ModifierMaskOf(event->modifiers());
+    const qint16 vk = VirtualKeyOf(event->key());
+
+    // Tab and Backtab move the focus on; the box's own event handling does it.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) && (mask & (MaskCtrl | MaskAlt)) == 0)
+        return false;
+
+    // F10 is a system key: with Shift it opens the pane's menu, alone it does
+    // nothing in a pane.
+    if (vk == VK_F10) {
+        if (mask & MaskShift)
+            ShowPaneMenu(box);
+        return true;
+    }
+
+    // System keystrokes (Alt held): only Alt+Backspace is the pane's own; the
+    // rest go on so that menu mnemonics keep working.
+    if (mask & MaskAlt) {
+        if (vk == VK_BACK && mask == MaskAlt)
+            return true;
+        return false;
+    }
+
+    qint16 key = vk;
+    PaneKeyDown(box, key, mask);
+    if (key == 0)
+        return true;
+
+    // The character step. Delete's text (DEL) is not a typed character.
+    const QString text = event->text();
+    if (text.isEmpty() || vk == VK_DELETE)
+        return false;
+
+    // Text of several characters (a compose sequence) is typed here one
+    // character at a time, as the box would otherwise see a single key.
+    if (text.size() > 1) {
+        for (const QChar c : text) {
+            qint16 ch = c.unicode() <= 0xFF ? qint16(c.unicode()) : qint16(0);
+            if (ch == 0 || ch == VK_BACK)
+                continue;
+            PaneKeyPress(box, ch);
+            if (ch != 0 && !box->Locked())
+                box->setSelText(QByteArray(1, char(ch)));
+        }
+        return true;
+    }
+
+    const char16_t first = text.at(0).unicode();
+    qint16 ch = 0;
+    if (first > 0xFF) {
+        return true; // no byte for it: consumed, nothing inserted
+    } else if (mask & MaskCtrl) {
+        // Ctrl with a letter or one of @[\]^_ types a control code; some
+        // sources (test drivers, remote keyboards) report the plain letter.
+        // Ctrl with any other key types nothing.
+        if (first < 0x20)
+            ch = qint16(first);
+        else if (first >= 0x40 && first < 0x80)
+            ch = qint16(first & 0x1F);
+        else
+            return false;
+    } else {
+        ch = qint16(first);
+    }
+    if (ch == 0)
+        return true;
+    PaneKeyPress(box, ch);
+    return ch == 0;
+}
+
+} // namespace BinaryTextBox
