@@ -115,18 +115,22 @@ bool ComPortMap::assignPresentDevices(const QList<PresentDevice> &present)
     return added;
 }
 
-QList<ComPortMap::PresentDevice> ComPortMap::presentDevices(const QString &byIdDir)
+QMap<QString, QString> ComPortMap::stableLinks(const QString &byIdDir)
 {
-    // Which by-id link names each device node; an adapter with several
-    // interfaces has several links, the first by name is taken.
     QMap<QString, QString> stableOf;
     const QFileInfoList links = QDir(byIdDir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot,
                                                            QDir::Name);
     for (const QFileInfo &link : links) {
         const QString target = link.canonicalFilePath();
-        if (!target.isEmpty() && !stableOf.contains(target))
+        if (link.isSymLink() && !target.isEmpty() && !stableOf.contains(target))
             stableOf.insert(target, link.absoluteFilePath());
     }
+    return stableOf;
+}
+
+QList<ComPortMap::PresentDevice> ComPortMap::presentDevices(const QString &byIdDir)
+{
+    const QMap<QString, QString> stableOf = stableLinks(byIdDir);
 
     QList<PresentDevice> result;
     const auto ports = QSerialPortInfo::availablePorts();

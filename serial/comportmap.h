@@ -53,6 +53,9 @@ public:
     // The serial devices plugged in now, with the by-id link of each.
     // byIdDir is where the stable links are looked for.
     static QList<PresentDevice> presentDevices(const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
+    // The stable links of byIdDir by the device node each resolves to. An
+    // adapter with several interfaces has several links; the first by name wins.
+    static QMap<QString, QString> stableLinks(const QString &byIdDir);
 
     // A short description of COM number `com` for a tooltip:
     // "/dev/ttyUSB0 (FTDI FT232R USB UART)", "loopback plug", "no device".
