@@ -46,7 +46,7 @@ RealSerialPortControl::RealSerialPortControl(const ComPortMap *map, QObject *par
 
 RealSerialPortControl::~RealSerialPortControl()
 {
-    m_destroying = true;
+    m_quietClose = true;
     close();
 }
 
@@ -178,7 +178,7 @@ QString RealSerialPortControl::LastError() const
 
 QString RealSerialPortControl::DeviceName() const
 {
-    if (!m_device.isEmpty())
+    if (IsOpen())
         return m_device;
     return m_map ? m_map->device(m_port) : QString();
 }
@@ -262,7 +262,8 @@ bool RealSerialPortControl::open()
         const QString detail = serial->errorString();
         delete serial;
         const QByteArray node = QFile::encodeName(path);
-        if (error == QSerialPort::PermissionError || savedErrno == EACCES || savedErrno == EBUSY) {
+        if (error == QSerialPort::PermissionError || savedErrno == EACCES || savedErrno == EBUSY
+            || detail == systemError(EBUSY)) {
             if (::access(node.constData(), R_OK | W_OK) != 0 && errno == EACCES)
                 setOpenFailure(permissionDeniedReason(m_device));
             else
@@ -330,7 +331,7 @@ void RealSerialPortControl::close()
         // This may run inside one of the port's own signals, so it is
         // deleted from the event loop.
         serial->deleteLater();
-        if (m_inputCount > before && !m_destroying)
+        if (m_inputCount > before && !m_quietClose)
             QMetaObject::invokeMethod(this, &RealSerialPortControl::announceInput, Qt::QueuedConnection);
     }
     m_noModemLines = false;
@@ -391,9 +392,10 @@ void RealSerialPortControl::onPortError(QSerialPort::SerialPortError error)
     } else if (error == QSerialPort::ReadError || error == QSerialPort::WriteError) {
         // A read that finds end of file is reported as a plain read error; a
         // hung-up terminal (far end gone, adapter unplugged) says so in poll().
+        // QSerialPort's text for it then carries a stale errno, so none is given.
         pollfd p{int(m_serial->handle()), POLLIN | POLLOUT, 0};
         if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-            scheduleDeviceGone(detail);
+            scheduleDeviceGone(QString());
     }
     if (m_serial)
         m_serial->clearError();
@@ -449,15 +451,14 @@ void RealSerialPortControl::scheduleDeviceGone(const QString &reason)
 void RealSerialPortControl::handleDeviceGone()
 {
     const QString device = m_device;
-    const qint64 before = m_inputCount;
-    m_destroying = true; // no queued announcement: it is made here, before the loss
+    m_quietClose = true; // no queued announcement: it is made here, before the loss
     close();
-    m_destroying = false;
-    m_error = QStringLiteral("%1: the device was disconnected (%2)").arg(device, m_goneReason);
-    if (m_inputCount > 0) {
-        Q_UNUSED(before);
+    m_quietClose = false;
+    m_error = QStringLiteral("%1: the device was disconnected").arg(device);
+    if (!m_goneReason.isEmpty())
+        m_error += QStringLiteral(" (%1)").arg(m_goneReason);
+    if (m_inputCount > 0)
         announceInput();
-    }
     raise(EventDeviceGone);
 }
 

@@ -98,6 +98,6 @@ private:
     bool m_announcing = false;   // inside a receive event
     bool m_announceAgain = false;
     bool m_gonePending = false;
-    bool m_destroying = false;   // closing without announcing what is left
+    bool m_quietClose = false;   // closing without announcing what is left
     QString m_goneReason;
 };
