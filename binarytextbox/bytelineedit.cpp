@@ -497,8 +497,10 @@ void ByteLineEdit::keyPressEvent(QKeyEvent *event)
         break;
     }
 
+    // With Ctrl or Alt held a key is a command, not typing (it may be a
+    // window shortcut or a menu mnemonic), so it types nothing and goes on.
     const QString text = event->text();
-    if (text.isEmpty()) {
+    if (text.isEmpty() || (mods & (Qt::ControlModifier | Qt::AltModifier))) {
         event->ignore();
         return;
     }
