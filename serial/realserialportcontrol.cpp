@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -124,21 +125,21 @@ bool RealSerialPortControl::CarrierDetect() const
 {
     if (m_plug)
         return m_plug->carrierDetect();
-    return readLines() & LineCd;
+    return readLines() & LineState::Cd;
 }
 
 bool RealSerialPortControl::ClearToSend() const
 {
     if (m_plug)
         return m_plug->clearToSend();
-    return readLines() & LineCts;
+    return readLines() & LineState::Cts;
 }
 
 bool RealSerialPortControl::DataSetReady() const
 {
     if (m_plug)
         return m_plug->dataSetReady();
-    return readLines() & LineDsr;
+    return readLines() & LineState::Dsr;
 }
 
 int RealSerialPortControl::EventCode() const
@@ -210,7 +211,7 @@ bool RealSerialPortControl::open()
     m_error.clear();
     m_device.clear();
     m_noModemLines = false;
-    m_lastLines = 0;
+    m_lastLines = LineState();
 
     if (m_port < 1 || m_port > ComPortMap::MaxCom) {
         setOpenFailure(QStringLiteral("COM%1: there is no such port number (1 to %2)")
@@ -285,7 +286,8 @@ bool RealSerialPortControl::open()
         setModemLine(TIOCM_RTS, m_rts);
     if (!m_serial) // the device vanished at once
         return false;
-    m_lastLines = readLines();
+    m_lastLines = LineState();
+    readLineState(&m_lastLines);
     m_linePoll.start();
 
     // Bytes may already be waiting (sent before the port was opened).
@@ -335,26 +337,52 @@ void RealSerialPortControl::close()
             QMetaObject::invokeMethod(this, &RealSerialPortControl::announceInput, Qt::QueuedConnection);
     }
     m_noModemLines = false;
-    m_lastLines = 0;
+    m_lastLines = LineState();
 }
 
 int RealSerialPortControl::readLines() const
 {
     if (!m_serial || m_noModemLines)
         return 0;
+    LineState state;
+    return readLineState(&state) ? state.lines : 0;
+}
+
+bool RealSerialPortControl::readLineState(LineState *state) const
+{
+    const int fd = int(m_serial->handle());
     int bits = 0;
-    if (::ioctl(int(m_serial->handle()), TIOCMGET, &bits) == -1)
-        return 0;
-    int lines = 0;
-    if (bits & TIOCM_CAR)
-        lines |= LineCd;
-    if (bits & TIOCM_CTS)
-        lines |= LineCts;
-    if (bits & TIOCM_DSR)
-        lines |= LineDsr;
-    if (bits & TIOCM_RNG)
-        lines |= LineRing;
-    return lines;
+    if (::ioctl(fd, TIOCMGET, &bits) == -1)
+        return false;
+    state->lines = ((bits & TIOCM_CAR) ? LineState::Cd : 0) | ((bits & TIOCM_CTS) ? LineState::Cts : 0)
+                   | ((bits & TIOCM_DSR) ? LineState::Dsr : 0) | ((bits & TIOCM_RNG) ? LineState::Ring : 0);
+    serial_icounter_struct counts{};
+    state->counted = ::ioctl(fd, TIOCGICOUNT, &counts) == 0;
+    if (state->counted) {
+        state->ctsCount = counts.cts;
+        state->dsrCount = counts.dsr;
+        state->cdCount = counts.dcd;
+        state->ringCount = counts.rng;
+    }
+    return true;
+}
+
+QList<int> RealSerialPortControl::lineEvents(const LineState &before, const LineState &after)
+{
+    const bool counted = before.counted && after.counted;
+    const int changed = before.lines ^ after.lines;
+    QList<int> events;
+    if ((changed & LineState::Cts) || (counted && before.ctsCount != after.ctsCount))
+        events.append(EventCtsChanged);
+    if ((changed & LineState::Dsr) || (counted && before.dsrCount != after.dsrCount))
+        events.append(EventDsrChanged);
+    if ((changed & LineState::Cd) || (counted && before.cdCount != after.cdCount))
+        events.append(EventCdChanged);
+    const bool rang = counted ? before.ringCount != after.ringCount
+                              : (after.lines & LineState::Ring) && !(before.lines & LineState::Ring);
+    if (rang)
+        events.append(EventRing);
+    return events;
 }
 
 void RealSerialPortControl::setModemLine(int line, bool on)
@@ -405,10 +433,10 @@ void RealSerialPortControl::pollLines()
 {
     if (!m_serial)
         return;
-    int bits = 0;
     // Asked even of a device without modem lines: once the device is gone the
     // answer turns from ENOTTY to EIO, which catches a loss that no read shows.
-    if (::ioctl(int(m_serial->handle()), TIOCMGET, &bits) == -1) {
+    LineState now;
+    if (!readLineState(&now)) {
         const int error = errno;
         if (isDeviceGone(error))
             scheduleDeviceGone(systemError(error));
@@ -416,20 +444,14 @@ void RealSerialPortControl::pollLines()
             m_noModemLines = true;
         return;
     }
-    const int lines = readLines();
-    const int changed = lines ^ m_lastLines;
-    m_lastLines = lines;
-    if (!changed)
-        return;
+    const QList<int> events = lineEvents(m_lastLines, now);
+    m_lastLines = now;
     QSerialPort *serial = m_serial;
-    if (changed & LineCts)
-        raise(EventCtsChanged);
-    if ((changed & LineDsr) && m_serial == serial)
-        raise(EventDsrChanged);
-    if ((changed & LineCd) && m_serial == serial)
-        raise(EventCdChanged);
-    if ((changed & LineRing) && (lines & LineRing) && m_serial == serial)
-        raise(EventRing);
+    for (const int code : events) {
+        if (m_serial != serial)
+            break; // a handler closed the port
+        raise(code);
+    }
 }
 
 void RealSerialPortControl::scheduleDeviceGone(const QString &reason)

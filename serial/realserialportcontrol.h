@@ -54,18 +54,33 @@ public:
     // Bytes handed to WriteOutput and not yet passed to the device.
     qint64 OutputPending() const;
 
+    // The input lines at one look, with the driver's change counters where
+    // it keeps them (real UARTs and most USB adapters): the counters reveal a
+    // pulse that came and went between two looks.
+    struct LineState
+    {
+        enum Line { Cd = 1, Cts = 2, Dsr = 4, Ring = 8 };
+        int lines = 0; // Line flags
+        bool counted = false;
+        int ctsCount = 0, dsrCount = 0, cdCount = 0, ringCount = 0;
+    };
+    // The events one look at the lines gives after the previous one, in the
+    // order CTS, DSR, CD, ring. A ring is announced once per ring: by its
+    // counter where there is one, else when the line rises.
+    static QList<int> lineEvents(const LineState &before, const LineState &after);
+
     // The reason given when permission to open `device` is denied: the system
     // error plus the group the user must belong to ("dialout" on Debian).
     static QString permissionDeniedReason(const QString &device);
 
 private:
-    enum Line { LineCd = 1, LineCts = 2, LineDsr = 4, LineRing = 8 };
-
     bool open();
     bool openLoopback();
     void close();
     void setOpenFailure(const QString &reason);
     int readLines() const;
+    // false when the device did not answer; errno says why
+    bool readLineState(LineState *state) const;
     void setModemLine(int line, bool on);
     void onReadyRead();
     void onPortError(QSerialPort::SerialPortError error);
@@ -88,7 +103,7 @@ private:
     QSerialPort *m_serial = nullptr;
     LoopbackPlug *m_plug = nullptr;
     bool m_noModemLines = false; // the device has none (a pseudo-terminal)
-    int m_lastLines = 0;
+    LineState m_lastLines;
     QTimer m_linePoll;
 
     std::deque<QByteArray> m_input;

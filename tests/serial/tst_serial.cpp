@@ -119,6 +119,8 @@ private slots:
     void farEndGoneKeepsReceivedBytes();
     void secondOpenOfSameDeviceFails();
     void ptyWithoutModemLinesCarriesData();
+    void lineEvents_data();
+    void lineEvents();
     void openFailureReasons();
     void permissionDeniedNamesTheGroup();
 
@@ -408,6 +410,63 @@ void tst_Serial::ptyWithoutModemLinesCarriesData()
     // Several line polls have passed: a pseudo-terminal raises no line events.
     QTest::qWait(3 * RealSerialPortControl::LinePollInterval);
     QCOMPARE(rx.codes.count() - rx.count(SerialPortControl::EventReceive), 0);
+}
+
+void tst_Serial::lineEvents_data()
+{
+    using L = RealSerialPortControl::LineState;
+    // counts: CTS, DSR, CD, ring changes so far; empty when the driver keeps none
+    QTest::addColumn<int>("linesBefore");
+    QTest::addColumn<QList<int>>("countsBefore");
+    QTest::addColumn<int>("linesAfter");
+    QTest::addColumn<QList<int>>("countsAfter");
+    QTest::addColumn<QList<int>>("events");
+
+    const QList<int> none;
+    const int cts = SerialPortControl::EventCtsChanged, dsr = SerialPortControl::EventDsrChanged,
+              cd = SerialPortControl::EventCdChanged, ring = SerialPortControl::EventRing;
+
+    QTest::newRow("nothing changed") << int(L::Cts | L::Cd) << none << int(L::Cts | L::Cd) << none << QList<int>{};
+    QTest::newRow("CTS rose") << 0 << none << int(L::Cts) << none << QList<int>{cts};
+    QTest::newRow("DSR fell") << int(L::Dsr | L::Cd) << none << int(L::Cd) << none << QList<int>{dsr};
+    QTest::newRow("all three, in order") << int(L::Cd) << none << int(L::Cts | L::Dsr) << none << QList<int>{cts, dsr, cd};
+    QTest::newRow("CTS pulse between looks, counted")
+        << 0 << QList<int>{4, 0, 0, 0} << 0 << QList<int>{6, 0, 0, 0} << QList<int>{cts};
+    QTest::newRow("CD pulse between looks, not counted") << 0 << none << 0 << none << QList<int>{};
+    QTest::newRow("counters on one side only")
+        << 0 << none << int(L::Dsr) << QList<int>{3, 3, 3, 3} << QList<int>{dsr};
+    QTest::newRow("ring rises, not counted") << 0 << none << int(L::Ring) << none << QList<int>{ring};
+    QTest::newRow("ring falls, not counted") << int(L::Ring) << none << 0 << none << QList<int>{};
+    QTest::newRow("ring rises, counted: wait for the count")
+        << 0 << QList<int>{0, 0, 0, 1} << int(L::Ring) << QList<int>{0, 0, 0, 1} << QList<int>{};
+    QTest::newRow("ring counted once")
+        << int(L::Ring) << QList<int>{0, 0, 0, 1} << 0 << QList<int>{0, 0, 0, 2} << QList<int>{ring};
+    QTest::newRow("CD and ring together")
+        << 0 << none << int(L::Cd | L::Ring) << none << QList<int>{cd, ring};
+}
+
+void tst_Serial::lineEvents()
+{
+    QFETCH(int, linesBefore);
+    QFETCH(QList<int>, countsBefore);
+    QFETCH(int, linesAfter);
+    QFETCH(QList<int>, countsAfter);
+    QFETCH(QList<int>, events);
+
+    const auto state = [](int lines, const QList<int> &counts) {
+        RealSerialPortControl::LineState s;
+        s.lines = lines;
+        s.counted = !counts.isEmpty();
+        if (s.counted) {
+            s.ctsCount = counts[0];
+            s.dsrCount = counts[1];
+            s.cdCount = counts[2];
+            s.ringCount = counts[3];
+        }
+        return s;
+    };
+    QCOMPARE(RealSerialPortControl::lineEvents(state(linesBefore, countsBefore), state(linesAfter, countsAfter)),
+             events);
 }
 
 void tst_Serial::openFailureReasons()
