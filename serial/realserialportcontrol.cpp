@@ -284,8 +284,6 @@ bool RealSerialPortControl::open()
     setModemLine(TIOCM_DTR, m_dtr);
     if (m_flow != 2)
         setModemLine(TIOCM_RTS, m_rts);
-    if (!m_serial) // the device vanished at once
-        return false;
     m_lastLines = LineState();
     readLineState(&m_lastLines);
     m_linePoll.start();

@@ -28,6 +28,9 @@ public:
         EventRing = 6,         // ring indicator rose
         EventDeviceGone = 100, // the open device went away; the control has closed the port
     };
+    // When a device goes away, bytes it delivered before are kept: a receive
+    // event for them (if any wait) comes first, then EventDeviceGone, after
+    // which IsOpen() reads false and LastError() names the lost device.
     Q_ENUM(EventCodes)
 
     explicit SerialPortControl(QObject *parent = nullptr) : QObject(parent) {}
@@ -81,8 +84,10 @@ public:
     // port is closed is dropped.
     virtual void WriteOutput(const QByteArray &bytes) = 0;
 
-    // Why the last open failed (device path and system error), or why the
-    // port was lost; empty after a successful open.
+    // Why the last open failed (device path and system error, such as
+    // "/dev/ttyUSB0: Permission denied", or that no device is assigned to the
+    // port number), or which device was lost; empty after a successful open.
+    // Meant as the detail text of an error message, not as its title.
     virtual QString LastError() const = 0;
 
     // The device the current or last port number refers to, for messages.
