@@ -212,6 +212,7 @@ bool RealSerialPortControl::open()
     m_device.clear();
     m_noModemLines = false;
     m_lastLines = LineState();
+    m_failedReads = 0;
 
     if (m_port < 1 || m_port > ComPortMap::MaxCom) {
         setOpenFailure(QStringLiteral("COM%1: there is no such port number (1 to %2)")
@@ -404,6 +405,7 @@ void RealSerialPortControl::onReadyRead()
     QByteArray bytes = m_serial->readAll();
     if (bytes.isEmpty())
         return;
+    m_failedReads = 0;
     queueInput(std::move(bytes));
     announceInput();
 }
@@ -419,8 +421,12 @@ void RealSerialPortControl::onPortError(QSerialPort::SerialPortError error)
         // A read that finds end of file is reported as a plain read error; a
         // hung-up terminal (far end gone, adapter unplugged) says so in poll().
         // QSerialPort's text for it then carries a stale errno, so none is given.
+        // A read error that repeats without any data in between is a device
+        // that only answers end of file, which would otherwise keep the event
+        // loop spinning.
         pollfd p{int(m_serial->handle()), POLLIN | POLLOUT, 0};
-        if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        const bool hungUp = ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+        if (hungUp || (error == QSerialPort::ReadError && ++m_failedReads >= MaxFailedReads))
             scheduleDeviceGone(QString());
     }
     if (m_serial)

@@ -104,6 +104,8 @@ private:
     LoopbackPlug *m_plug = nullptr;
     bool m_noModemLines = false; // the device has none (a pseudo-terminal)
     LineState m_lastLines;
+    static constexpr int MaxFailedReads = 50;
+    int m_failedReads = 0;
     QTimer m_linePoll;
 
     std::deque<QByteArray> m_input;
