@@ -255,8 +255,12 @@ void MainForm::Form_Load()
     setCheckValue(chkRTS, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("RTSEnable"), QStringLiteral("1")), 0, 2, 1));
     HandshakeMode = ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("Handshake"), QStringLiteral("0")),
                                      std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), 0);
-    Combo2->setCurrentIndex(ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("0")),
-                                             -1, ComPortMap::MaxCom, 0));
+    // The list starts with nothing selected, so only a stored port from 0 up
+    // changes the selection and runs the port handler.
+    const int port = ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("CommPort"), QStringLiteral("0")),
+                                      -1, ComPortMap::MaxCom, 0);
+    if (port != Combo2->currentIndex())
+        Combo2->setCurrentIndex(port);
 }
 
 void MainForm::Form_Unload()
@@ -341,6 +345,7 @@ void MainForm::onPortActivated()
 void MainForm::Combo2_Click()
 {
     const int index = Combo2->currentIndex();
+    bool opened = false;
     Comm1->IsOpen(false);
     if (index > 0) {
         Comm1->PortNumber(index);
@@ -349,7 +354,8 @@ void MainForm::Combo2_Click()
         Comm1->DtrEnabled(chkDTR->checkState() == Qt::Checked);
         Comm1->RtsEnabled(chkRTS->checkState() == Qt::Checked);
         Comm1->IsOpen(true);
-        if (!Comm1->IsOpen()) {
+        opened = Comm1->IsOpen();
+        if (!opened) {
             ShowPortNotAvailable(Comm1->LastError());
             for (LightWidget *light : Shape1)
                 light->setFillColor(LightWidget::Green);
@@ -358,7 +364,7 @@ void MainForm::Combo2_Click()
         setCheckValue(chkRTS, Comm1->RtsEnabled() ? 1 : 0);
     }
     setmodemlites();
-    if (index > 0 && Comm1->IsOpen())
+    if (opened)
         statusBar()->showMessage(QStringLiteral("COM%1 open: %2").arg(index).arg(Comm1->DeviceName()));
     else
         statusBar()->clearMessage();
