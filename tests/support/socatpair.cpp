@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
@@ -87,7 +88,10 @@ bool SocatPair::start(int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     while (!(QFileInfo::exists(m_pathA) && QFileInfo::exists(m_pathB))) {
         if (m_socat.state() == QProcess::NotRunning || deadline.hasExpired()) {
+            QFile log(m_dir->filePath(QStringLiteral("socat.log")));
             m_error = QStringLiteral("socat did not make the pseudo-terminals");
+            if (log.open(QIODevice::ReadOnly))
+                m_error += QStringLiteral(": ") + QString::fromLocal8Bit(log.readAll().trimmed());
             return false;
         }
         QThread::msleep(5);
