@@ -115,7 +115,11 @@ PortSetup::PortSetup(SerialPortControl &comm, QWidget *terminalWindow)
     for (int i = 0; i < 5; ++i) {
         Label1[i] = new QLabel(QString::fromUtf16(labels[i].text), this);
         Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
-        Label1[i]->setGeometry(labels[i].rect);
+        // The desktop's bold font runs wider than the captions' design widths;
+        // the labels may take the room up to the lists so no caption is cut.
+        QRect rect = labels[i].rect;
+        rect.setWidth(std::max(rect.width(), px(1680 - 240) - 4));
+        Label1[i]->setGeometry(rect);
     }
 
     auto makeCombo = [this](const char *name, QRect rect) {
