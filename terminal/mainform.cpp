@@ -66,6 +66,27 @@ void setCheckValue(QCheckBox *box, int value)
     box->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
 }
 
+// The form's boxes were laid out for a small dialog font; the desktop's
+// default font may be wider. Shrink it just enough that every caption fits
+// its fixed box, rather than cutting captions off.
+void fitFontToBoxes(QWidget *client)
+{
+    QFont font = client->font();
+    const QList<QWidget *> captions = client->findChildren<QWidget *>();
+    auto fits = [&] {
+        for (QWidget *w : captions) {
+            if ((qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w))
+                && w->sizeHint().width() > w->width())
+                return false;
+        }
+        return true;
+    };
+    while (!fits() && font.pointSizeF() > 6.5) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+        client->setFont(font);
+    }
+}
+
 } // namespace
 
 MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *ports, QWidget *parent)
@@ -78,6 +99,7 @@ MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *po
     setWindowTitle(QStringLiteral("Portlark"));
     setWindowIcon(PortlarkIcon());
     buildControls();
+    fitFontToBoxes(centralWidget());
     buildMenus();
     connectHandlers();
     statusBar()->setSizeGripEnabled(true);
