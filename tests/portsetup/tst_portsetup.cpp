@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QWindow>
 
@@ -79,6 +81,7 @@ private slots:
     void helpKeysShowContents_data();
     void helpKeysShowContents();
     void helpWithoutFile();
+    void shippedHelpFile();
 
 private:
     FakeSerialPortControl m_comm;
@@ -456,8 +459,8 @@ void tst_PortSetup::helpKeysShowContents()
     QVERIFY(dir.isValid());
     QFile help(dir.filePath(QStringLiteral("Portlark.Hlp")));
     QVERIFY(help.open(QIODevice::WriteOnly));
-    help.write("<html><body><a name=\"contents\"></a><h1>Contents page</h1>"
-               "<a name=\"index\"></a><h1>Index page</h1></body></html>");
+    help.write("<html><body><h1><a name=\"contents\">Contents page</a></h1>"
+               "<h1><a name=\"index\">Index page</a></h1></body></html>");
     help.close();
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -541,6 +544,44 @@ void tst_PortSetup::helpWithoutFile()
     QVERIFY2(shown.contains(QStringLiteral("Portlark.Hlp")) && shown.contains(empty.path()),
              qPrintable(shown));
     QCOMPARE(visibleMessageBox(), nullptr);
+    window->hide();
+}
+
+void tst_PortSetup::shippedHelpFile()
+{
+    // The help file the build puts beside the program opens at both topics,
+    // and every link inside it leads somewhere.
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(QStringLiteral(PORTLARK_BINARY_DIR));
+    HelpWindow *window = HelpWindow::instance();
+    ShowHelpIndex(&m_terminal);
+    QDir::setCurrent(previous);
+
+    QCOMPARE(QFileInfo(window->currentFile()).fileName(), QStringLiteral("Portlark.Hlp"));
+    QCOMPARE(window->browser()->source().fragment(), QStringLiteral("index"));
+
+    QSet<QString> anchors;
+    QStringList links;
+    const QTextDocument *doc = window->browser()->document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            for (const QString &name : format.anchorNames())
+                anchors.insert(name);
+            if (format.isAnchor() && format.anchorHref().startsWith(u'#'))
+                links << format.anchorHref().mid(1);
+        }
+    }
+    QVERIFY(anchors.contains(QStringLiteral("index")));
+    QVERIFY(anchors.contains(QStringLiteral("contents")));
+    QVERIFY(links.size() > 20);
+    for (const QString &link : std::as_const(links))
+        QVERIFY2(anchors.contains(link), qPrintable(link));
+    const QString text = window->browser()->toPlainText();
+    for (const char *needed : {"NerovaPortlark.ini", "COMModeString", "DTREnable", "RTSEnable",
+                               "Handshake", "CommPort", "COM32", "/dev/ttyS0", "loopback",
+                               "/dev/serial/by-id"})
+        QVERIFY2(text.contains(QLatin1String(needed)), needed);
     window->hide();
 }
 
