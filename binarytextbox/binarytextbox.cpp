@@ -122,7 +122,7 @@ void SetPaneBytes(int handle, const QByteArray &bytes)
 
 void AppendPaneBytes(int handle, const QByteArray &bytes)
 {
-    PaneBytes().at(handle).append(bytes);
+    AppendBytes(PaneBytes().at(handle), bytes);
 }
 
 bool IsAttached(int handle)

@@ -1,5 +1,6 @@
 #include "bytelineedit.h"
 
+#include "bytetext.h"
 #include "cp437.h"
 
 #include <QApplication>
@@ -121,7 +122,7 @@ void ByteLineEdit::appendText(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     const qsizetype oldLength = m_text.size();
-    m_text.append(bytes);
+    AppendBytes(m_text, bytes);
     // Cells beyond the right edge need no repaint.
     const QRect r = textRect();
     if (oldLength <= m_scroll + r.width() / m_cellWidth + 1)
@@ -172,6 +173,7 @@ void ByteLineEdit::setLocked(bool locked)
     if (m_locked == locked)
         return;
     m_locked = locked;
+    m_textRectSize = QSize();
     update();
 }
 
@@ -206,10 +208,16 @@ QSize ByteLineEdit::minimumSizeHint() const
 
 QRect ByteLineEdit::textRect() const
 {
-    QStyleOptionFrame option;
-    initPanelOption(this, m_locked, &option);
-    const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
-    return contents.adjusted(kHorizontalMargin, kVerticalMargin, -kHorizontalMargin, -kVerticalMargin);
+    // Asked for on every append and caret move, so kept until the size or
+    // the style changes.
+    if (m_textRectSize != size()) {
+        QStyleOptionFrame option;
+        initPanelOption(this, m_locked, &option);
+        const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+        m_textRect = contents.adjusted(kHorizontalMargin, kVerticalMargin, -kHorizontalMargin, -kVerticalMargin);
+        m_textRectSize = size();
+    }
+    return m_textRect;
 }
 
 void ByteLineEdit::updateMetrics()
@@ -661,6 +669,7 @@ void ByteLineEdit::changeEvent(QEvent *event)
     switch (event->type()) {
     case QEvent::FontChange:
     case QEvent::StyleChange:
+        m_textRectSize = QSize();
         updateMetrics();
         ensureCaretVisible();
         updateGeometry();

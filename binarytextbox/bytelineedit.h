@@ -110,6 +110,8 @@ private:
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
     qsizetype m_scroll = 0;          // first visible cell
+    mutable QRect m_textRect;
+    mutable QSize m_textRectSize;    // the widget size m_textRect was made for
     bool m_locked = false;
 
     int m_cellWidth = 8;

@@ -1,4 +1,5 @@
 #include "bytelineedit.h"
+#include "bytetext.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -139,6 +140,7 @@ private slots:
     void everyByteHasItsOwnCell();
 
     void handlesAreUnique();
+    void appendBytesKeepsValueSemantics();
 
 private:
     ByteLineEdit *m_box = nullptr;
@@ -693,6 +695,34 @@ void tst_ByteLineEdit::handlesAreUnique()
         QVERIFY(other.hWnd() > 0);
         QVERIFY(handles.insert(other.hWnd()).second);
     }
+}
+
+void tst_ByteLineEdit::appendBytesKeepsValueSemantics()
+{
+    // Growing through reserve must still detach a shared text and must cope
+    // with free space left at the front by a removal.
+    QByteArray text("abc");
+    const QByteArray copy = text;
+    AppendBytes(text, "de");
+    QCOMPARE(text, QByteArray("abcde"));
+    QCOMPARE(copy, QByteArray("abc"));
+
+    QByteArray expected;
+    QByteArray grown;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray block(i % 97 + 1, char(i));
+        AppendBytes(grown, block);
+        expected += block;
+        if (i == 1500) {
+            grown.remove(0, 1000);
+            expected.remove(0, 1000);
+        }
+    }
+    QCOMPARE(grown, expected);
+    QVERIFY(grown.capacity() >= grown.size());
+
+    AppendBytes(grown, QByteArrayView());
+    QCOMPARE(grown, expected);
 }
 
 QTEST_MAIN(tst_ByteLineEdit)
