@@ -170,6 +170,7 @@ void tst_PortSetup::designAndTabOrder()
         QVERIFY(!combo->isEditable());
 
     dlg.show();
+    dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QCOMPARE(QApplication::focusWidget(), dlg.OK_Button);
     const QList<QWidget *> expected{dlg.Cancel_Button, dlg.BaudCombo,     dlg.ParityCombo,
