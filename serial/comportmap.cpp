@@ -46,8 +46,14 @@ void ComPortMap::readSettings(QSettings &settings)
     settings.beginGroup(SettingsGroup);
     for (int com = 1; com <= MaxCom; ++com) {
         const QString key = QStringLiteral("COM%1").arg(com);
-        if (settings.contains(key))
-            read.insert(com, settings.value(key).toString());
+        if (!settings.contains(key))
+            continue;
+        // A path holding commas, written without quotes, reads back as a list.
+        const QVariant value = settings.value(key);
+        const QString device = (value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
+                                                                          : value.toString()).trimmed();
+        if (!device.isEmpty())
+            read.insert(com, device);
     }
     settings.endGroup();
     setEntries(read);
@@ -55,10 +61,17 @@ void ComPortMap::readSettings(QSettings &settings)
 
 void ComPortMap::writeSettings(QSettings &settings) const
 {
+    // Only the COM keys are the map's own: other keys a user keeps in the
+    // section survive.
     settings.beginGroup(SettingsGroup);
-    settings.remove(QString()); // the whole group
-    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
-        settings.setValue(QStringLiteral("COM%1").arg(it.key()), it.value());
+    for (int com = 1; com <= MaxCom; ++com) {
+        const QString key = QStringLiteral("COM%1").arg(com);
+        const auto it = m_entries.constFind(com);
+        if (it != m_entries.cend())
+            settings.setValue(key, it.value());
+        else
+            settings.remove(key);
+    }
     settings.endGroup();
 }
 

@@ -34,7 +34,6 @@ namespace {
 
 const QString kApp = QStringLiteral("NerovaPortlark");
 const QString kSection = QStringLiteral("Settings");
-const QString kPortsSection = QStringLiteral("Ports");
 
 // Form positions are in twips; 15 twips are one pixel at 96 dpi.
 constexpr int px(int twips)
@@ -255,18 +254,7 @@ void MainForm::Form_Load()
     BinaryTextBox::AttachPane(Text1);
     BinaryTextBox::AttachPane(Text2);
 
-    QMap<int, QString> mapped;
-    const QMap<QString, QString> portEntries = m_store->GetAllSettings(kPortsSection);
-    for (auto it = portEntries.cbegin(); it != portEntries.cend(); ++it) {
-        const QString &key = it.key();
-        if (!key.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-            continue;
-        bool ok = false;
-        const int number = key.mid(3).toInt(&ok);
-        if (ok && number >= 1 && number <= ComPortMap::MaxCom && !it.value().trimmed().isEmpty())
-            mapped.insert(number, it.value().trimmed());
-    }
-    m_ports->setEntries(mapped);
+    m_ports->readSettings(m_store->settings());
     refreshPortTooltips();
 
     ModeString = m_store->GetSetting(kSection, QStringLiteral("COMModeString"), QStringLiteral("9600,N,8,1"));
@@ -301,9 +289,7 @@ void MainForm::Form_Unload()
     m_store->SaveSetting(kSection, QStringLiteral("Handshake"), QString::number(HandshakeMode));
     m_store->SaveSetting(kSection, QStringLiteral("DTREnable"), QString::number(checkValue(chkDTR)));
     m_store->SaveSetting(kSection, QStringLiteral("RTSEnable"), QString::number(checkValue(chkRTS)));
-    const QMap<int, QString> mapped = m_ports->entries();
-    for (auto it = mapped.cbegin(); it != mapped.cend(); ++it)
-        m_store->SaveSetting(kPortsSection, QStringLiteral("COM%1").arg(it.key()), it.value());
+    m_ports->writeSettings(m_store->settings());
     m_store->Flush();
 }
 

@@ -30,6 +30,9 @@ public:
 
     QString path() const { return m_settings.fileName(); }
 
+    // The underlying store, for components that keep a section of their own.
+    QSettings &settings() { return m_settings; }
+
 private:
     mutable QSettings m_settings;
 };

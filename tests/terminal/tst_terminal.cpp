@@ -290,7 +290,7 @@ void TestTerminal::badStoredSettings()
     QFETCH(QString, mode);
     // Another program's section and a key of ours that this version does not
     // use must both survive the rewrite at shutdown.
-    Terminal t(ini + "\n[Other]\nkeep=me\n[Settings]\nFuture=42\n");
+    Terminal t(ini + "\n[Other]\nkeep=me\n[Settings]\nFuture=42\n[Ports]\nCOM9=loopback\nNote=mine\n");
     t.form->Form_Load();
     QCOMPARE(value(t.form->chkDTR), dtr);
     QCOMPARE(t.form->Combo2->currentIndex(), port);
@@ -300,6 +300,8 @@ void TestTerminal::badStoredSettings()
     QSettings s(t.path(), QSettings::IniFormat);
     QCOMPARE(s.value(QStringLiteral("Other/keep")).toString(), QStringLiteral("me"));
     QCOMPARE(s.value(QStringLiteral("Settings/Future")).toString(), QStringLiteral("42"));
+    QCOMPARE(s.value(QStringLiteral("Ports/COM9")).toString(), QStringLiteral("loopback"));
+    QCOMPARE(s.value(QStringLiteral("Ports/Note")).toString(), QStringLiteral("mine"));
     QCOMPARE(s.value(QStringLiteral("Settings/CommPort")).toString(), QString::number(port));
     QCOMPARE(s.value(QStringLiteral("Settings/DTREnable")).toString(), QString::number(dtr));
 }
