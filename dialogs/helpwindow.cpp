@@ -19,6 +19,8 @@ HelpWindow::HelpWindow(QWidget *parent)
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Portlark Help"));
     setWindowIcon(PortlarkIcon());
+    // Closing the terminal window ends the program even while help is shown.
+    setAttribute(Qt::WA_QuitOnClose, false);
     m_browser = new QTextBrowser(this);
     m_browser->setOpenExternalLinks(true);
     auto *layout = new QVBoxLayout(this);
