@@ -221,22 +221,34 @@ bool PaneWindowProc::keyPress(ByteLineEdit *box, QKeyEvent *event)
         return true;
     }
 
-    // System keystrokes (Alt held): only Alt+Backspace is the pane's own; the
-    // rest go on so that menu mnemonics keep working.
-    if (mask & MaskAlt) {
-        if (vk == VK_BACK && mask == MaskAlt)
-            return true;
+    // System keystrokes (Alt held) edit nothing: Alt+Backspace is consumed,
+    // and so is any Alt combination that would type or delete, which the box
+    // would otherwise act on. The rest go on; menu mnemonics are shortcuts and
+    // never get this far.
+    if (mask & MaskAlt)
+        return vk == VK_BACK || vk == VK_DELETE || !event->text().isEmpty();
+
+    // Ctrl+A selects all in the box and changes no bytes.
+    if (vk == 0x41 && mask == MaskCtrl)
         return false;
-    }
 
     qint16 key = vk;
     PaneKeyDown(box, key, mask);
     if (key == 0)
         return true;
 
-    // The character step. Delete's text (DEL) is not a typed character.
+    // The character step. Delete's text (DEL) is not a typed character;
+    // Backspace always is, whatever text the key reports, as the box deletes
+    // for it with any modifier.
+    if (vk == VK_DELETE)
+        return false;
+    if (vk == VK_BACK) {
+        qint16 ch = VK_BACK;
+        PaneKeyPress(box, ch);
+        return ch == 0;
+    }
     const QString text = event->text();
-    if (text.isEmpty() || vk == VK_DELETE)
+    if (text.isEmpty())
         return false;
 
     // Text of several characters (a compose sequence) is typed here one
@@ -260,13 +272,14 @@ bool PaneWindowProc::keyPress(ByteLineEdit *box, QKeyEvent *event)
     } else if (mask & MaskCtrl) {
         // Ctrl with a letter or one of @[\]^_ types a control code; some
         // sources (test drivers, remote keyboards) report the plain letter.
-        // Ctrl with any other key types nothing.
+        // Ctrl with any other key types nothing (and the box must not
+        // type it either).
         if (first < 0x20)
             ch = qint16(first);
         else if (first >= 0x40 && first < 0x80)
             ch = qint16(first & 0x1F);
         else
-            return false;
+            return true;
     } else {
         ch = qint16(first);
     }
