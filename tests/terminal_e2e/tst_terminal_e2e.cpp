@@ -1,0 +1,299 @@
+// The terminal window with the real serial port control, over a socat
+// pseudo-terminal pair: the window holds one end, the test is the program on
+// the other. Checks that bytes cross in both directions exactly, that the
+// loopback plug drives the lights, and that a far end that vanishes in the
+// middle of a stream is reported without losing what was received.
+
+#include "binarytextbox.h"
+#include "bytelineedit.h"
+#include "bytetext.h"
+#include "comportmap.h"
+#include "lightwidget.h"
+#include "mainform.h"
+#include "modestring.h"
+#include "portcombobox.h"
+#include "realserialportcontrol.h"
+#include "settingsstore.h"
+#include "socatpair.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kWait = 30000; // generous: shared, loaded machines
+
+// Every byte value in turn, starting at `offset`, for `size` bytes.
+QByteArray pattern(qsizetype size, qsizetype offset = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((offset + i) & 0xff);
+    return bytes;
+}
+
+// Presses OK on every message box that opens and remembers what it said.
+class BoxCloser : public QObject
+{
+public:
+    BoxCloser()
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                if (box && box->isVisible()) {
+                    texts.append(box->text());
+                    titles.append(box->windowTitle());
+                    box->button(QMessageBox::Ok)->click();
+                }
+            }
+        });
+        m_timer.start();
+    }
+    QStringList texts;
+    QStringList titles;
+
+private:
+    QTimer m_timer;
+};
+
+// The real window on COM1, with COM1 mapped to `device` in the settings file
+// that start-up reads.
+struct Terminal
+{
+    QTemporaryDir dir;
+    std::unique_ptr<SettingsStore> store;
+    ComPortMap ports;
+    RealSerialPortControl *comm = nullptr;
+    std::unique_ptr<MainForm> form;
+
+    explicit Terminal(const QString &device)
+    {
+        QFile ini(dir.filePath(QStringLiteral("NerovaPortlark.ini")));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write("[Settings]\nCommPort=1\n[Ports]\nCOM1=" + QFile::encodeName(device) + "\n");
+        ini.close();
+        store = std::make_unique<SettingsStore>(ini.fileName());
+        comm = new RealSerialPortControl(&ports);
+        form = std::make_unique<MainForm>(comm, store.get(), &ports);
+        form->Form_Load();
+    }
+    QByteArray inputBytes() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()); }
+    qsizetype inputSize() const { return inputBytes().size(); }
+    QString count() const { return form->Text3->text(); }
+};
+
+} // namespace
+
+class TestTerminalE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void receiveExactBytes_data();
+    void receiveExactBytes();
+    void sendExactBytes_data();
+    void sendExactBytes();
+    void loopbackLights();
+    void farEndVanishesMidStream();
+};
+
+void TestTerminalE2E::init()
+{
+    ModeString = QStringLiteral("9600,N,8,1");
+    HandshakeMode = 0;
+    if (!SocatPair::available())
+        QSKIP("socat is not installed");
+}
+
+void TestTerminalE2E::receiveExactBytes_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::newRow("NUL, A, CR, LF then every value")
+        << QList<QByteArray>{QByteArray("\x00\x41\x0d\x0a", 4), pattern(256)};
+    QTest::newRow("one MiB in uneven writes")
+        << QList<QByteArray>{pattern(1), pattern(4095, 1), pattern(65537, 4096), pattern(1048576 - 69633, 69633)};
+}
+
+void TestTerminalE2E::receiveExactBytes()
+{
+    QFETCH(QList<QByteArray>, writes);
+    SocatPair pair;
+    QVERIFY2(pair.start(), qPrintable(pair.errorString()));
+    Terminal t(pair.pathA());
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+    RawTty far(pair.pathB());
+    QVERIFY2(far.isOpen(), qPrintable(far.errorString()));
+
+    QByteArray expected;
+    for (const QByteArray &bytes : writes) {
+        QVERIFY2(far.writeAll(bytes), qPrintable(far.errorString()));
+        expected += bytes;
+        // Each write is seen whole before the next, so a wrong count cannot
+        // be made right by later data.
+        QTRY_COMPARE_WITH_TIMEOUT(t.inputSize(), expected.size(), kWait);
+        QCOMPARE(t.inputBytes(), expected);
+        QCOMPARE(t.count(), QString::number(expected.size()));
+    }
+    QCOMPARE(t.form->Text1->Text(), DisplayText(expected));
+    QCOMPARE(t.form->Text1->SelStart(), expected.size());
+}
+
+void TestTerminalE2E::sendExactBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("41 00 42") << QByteArray("\x41\x00\x42", 3);
+    QTest::newRow("256 KiB of every value") << pattern(256 * 1024);
+}
+
+void TestTerminalE2E::sendExactBytes()
+{
+    QFETCH(QByteArray, bytes);
+    SocatPair pair;
+    QVERIFY2(pair.start(), qPrintable(pair.errorString()));
+    Terminal t(pair.pathA());
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+    RawTty far(pair.pathB());
+    QVERIFY2(far.isOpen(), qPrintable(far.errorString()));
+
+    t.form->Text2->setText(DisplayText(bytes));
+    BinaryTextBox::SetPaneBytes(t.form->Text2->hWnd(), bytes);
+    t.form->Command2->click();
+    QCOMPARE(far.readExactly(bytes.size(), kWait), bytes);
+    // Nothing more follows: no line ending is added.
+    QVERIFY(far.readExactly(1, 300).isEmpty());
+    // The pane is not cleared, so a second Send sends the same bytes again.
+    QCOMPARE(BinaryTextBox::GetPaneBytes(t.form->Text2->hWnd()), bytes);
+    t.form->Command2->click();
+    QCOMPARE(far.readExactly(bytes.size(), kWait), bytes);
+    QCOMPARE(t.count(), QStringLiteral("0"));
+}
+
+void TestTerminalE2E::loopbackLights()
+{
+    Terminal t(ComPortMap::Loopback);
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+    auto lights = [&] {
+        return QList<int>{t.form->Shape1[0]->FillColor(), t.form->Shape1[1]->FillColor(),
+                          t.form->Shape1[2]->FillColor()};
+    };
+    const int R = LightWidget::Red, G = LightWidget::Green;
+
+    // Both boxes start checked: DTR drives CD and DSR, RTS drives CTS.
+    QTRY_COMPARE_WITH_TIMEOUT(lights(), (QList<int>{R, R, R}), kWait);
+    t.form->chkDTR->setCheckState(Qt::Unchecked);
+    QTRY_COMPARE_WITH_TIMEOUT(lights(), (QList<int>{G, R, G}), kWait);
+    t.form->chkRTS->setCheckState(Qt::Unchecked);
+    QTRY_COMPARE_WITH_TIMEOUT(lights(), (QList<int>{G, G, G}), kWait);
+    t.form->chkRTS->setCheckState(Qt::Checked);
+    QTRY_COMPARE_WITH_TIMEOUT(lights(), (QList<int>{G, R, G}), kWait);
+    t.form->chkDTR->setCheckState(Qt::Checked);
+    QTRY_COMPARE_WITH_TIMEOUT(lights(), (QList<int>{R, R, R}), kWait);
+
+    // What is sent comes back as received data.
+    const QByteArray bytes("\x41\x00\x42", 3);
+    t.form->Text2->setText(DisplayText(bytes));
+    BinaryTextBox::SetPaneBytes(t.form->Text2->hWnd(), bytes);
+    t.form->Command2->click();
+    QTRY_COMPARE_WITH_TIMEOUT(t.inputBytes(), bytes, kWait);
+    QCOMPARE(t.count(), QStringLiteral("3"));
+}
+
+void TestTerminalE2E::farEndVanishesMidStream()
+{
+    auto pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(), qPrintable(pair->errorString()));
+    Terminal t(pair->pathA());
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+
+    // The far end streams from a thread of its own with blocking writes until
+    // its end of the cable is gone.
+    const int fd = ::open(QFile::encodeName(pair->pathB()).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    const qsizetype total = 64 * 1024 * 1024;
+    const QByteArray stream = pattern(total);
+    std::atomic<qsizetype> written{0};
+    std::thread feeder([&] {
+        qsizetype done = 0;
+        while (done < total) {
+            const ssize_t n = ::write(fd, stream.constData() + done, size_t(qMin<qsizetype>(4096, total - done)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+            written = done;
+        }
+        ::close(fd);
+    });
+
+    // Some data has come through; lights set by hand must be refreshed by
+    // the loss.
+    QTRY_VERIFY_WITH_TIMEOUT(t.inputSize() >= 256 * 1024, kWait);
+    for (LightWidget *light : t.form->Shape1)
+        light->setFillColor(LightWidget::Red);
+    const qsizetype before = t.inputSize();
+    pair->kill();
+    feeder.join();
+
+    QTRY_VERIFY_WITH_TIMEOUT(t.form->statusBar()->currentMessage().startsWith(QLatin1String("Lost")), kWait);
+    QVERIFY2(t.form->statusBar()->currentMessage().contains(QLatin1String("COM1")),
+             qPrintable(t.form->statusBar()->currentMessage()));
+    QVERIFY(!t.comm->IsOpen());
+    for (LightWidget *light : t.form->Shape1)
+        QCOMPARE(light->FillColor(), LightWidget::Green);
+
+    // Whatever reached the window is kept, in order, with its count; the
+    // stream can only have been cut, never corrupted.
+    const QByteArray received = t.inputBytes();
+    QVERIFY(received.size() >= before);
+    QVERIFY(received.size() <= written);
+    QVERIFY(received == stream.left(received.size()));
+    QCOMPARE(t.count(), QString::number(received.size()));
+    QCOMPARE(t.form->Text1->Text().size(), received.size());
+
+    // The window still works: choosing the port again reports it missing,
+    // once, and leaves it selected.
+    {
+        BoxCloser closer;
+        emit t.form->Combo2->activated(1);
+        QCOMPARE(closer.texts, QStringList{QStringLiteral("The selected serial port is not available.")});
+        QCOMPARE(closer.titles, QStringList{QStringLiteral("Portlark Error")});
+    }
+    QCOMPARE(t.form->Combo2->currentIndex(), 1);
+    QVERIFY(!t.comm->IsOpen());
+    QCOMPARE(t.inputBytes(), received);
+
+    // A new cable on the same COM number is taken at the next choice.
+    pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(), qPrintable(pair->errorString()));
+    t.ports.setEntries({{1, pair->pathA()}});
+    emit t.form->Combo2->activated(1);
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+    t.form->Command1->click();
+    QCOMPARE(t.count(), QStringLiteral("0"));
+    RawTty far(pair->pathB());
+    QVERIFY(far.writeAll(QByteArray("\x00ok", 3)));
+    QTRY_COMPARE_WITH_TIMEOUT(t.inputBytes(), QByteArray("\x00ok", 3), kWait);
+    QCOMPARE(t.count(), QStringLiteral("3"));
+}
+
+QTEST_MAIN(TestTerminalE2E)
+#include "tst_terminal_e2e.moc"
