@@ -396,6 +396,13 @@ void MainForm::Comm1_SerialEvent()
             reportLostPort();
         return;
     }
+    // The panes are detached at unload, while the port stays open until the
+    // window is destroyed: what still arrives then has nowhere to go.
+    if (m_unloaded) {
+        while (Comm1->InputCount() > 0)
+            Comm1->ReadInput();
+        return;
+    }
 
     QByteArray block;
     while (Comm1->InputCount() > 0)
