@@ -1,0 +1,452 @@
+// Receive benchmark, end to end: the terminal window (shown) with the real
+// serial port control on one end of a socat pseudo-terminal pair, a feeder
+// process writing on the other. Prints one table:
+//
+//   - the raw ceiling: how fast a plain read(2) loop empties the same kind
+//     of pair, and Portlark's rate into the input pane's store as a share of it;
+//   - bytes lost and whether the store holds exactly what was sent;
+//   - the longest event-loop stall during the flood (a 10 ms timer measuring
+//     its own lateness);
+//   - resident memory per received byte after the flood;
+//   - the share of a core the program uses while receiving a steady
+//     11520 bytes/s (115200 baud) for 30 s, with the flood still in the pane.
+//
+//   build/bench/receive/bench_receive [--quick] [--mib N] [--steady S]
+//
+// The feeder is this same program started as `--feed PATH BYTES RATE`, so
+// its CPU time is not counted as the program's.
+
+#include "binarytextbox.h"
+#include "bytelineedit.h"
+#include "comportmap.h"
+#include "mainform.h"
+#include "modestring.h"
+#include "realserialportcontrol.h"
+#include "settingsstore.h"
+#include "socatpair.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+constexpr qint64 SteadyRate = 11520; // bytes per second at 115200 baud, 8N1
+
+// ---- the feeder (a process of its own) ----------------------------------------
+
+// Writes `total` bytes of every value in turn to `path` with blocking writes:
+// as fast as the device takes them (rate 0), or paced to `rate` bytes per
+// second in 10 ms steps.
+int feed(const char *path, qint64 total, qint64 rate)
+{
+    const int fd = ::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "feeder: %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    termios tio;
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    // 64 KiB of the pattern plus one turn, so any offset has a full block after it.
+    std::vector<char> pattern(65536 + 256);
+    for (size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = char(i & 0xff);
+
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    qint64 done = 0;
+    int step = 0;
+    while (done < total) {
+        qint64 allowed = total;
+        if (rate > 0) {
+            ++step;
+            allowed = std::min(total, rate * step / 100);
+        }
+        while (done < allowed) {
+            const size_t n = size_t(std::min<qint64>(65536, allowed - done));
+            const ssize_t w = ::write(fd, pattern.data() + (done & 0xff), n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                std::fprintf(stderr, "feeder: write: %s\n", std::strerror(errno));
+                ::close(fd);
+                return 1;
+            }
+            done += w;
+        }
+        if (rate > 0 && done < total) {
+            timespec next = start;
+            const qint64 ns = qint64(step) * 10'000'000;
+            next.tv_sec += time_t(ns / 1'000'000'000);
+            next.tv_nsec += long(ns % 1'000'000'000);
+            if (next.tv_nsec >= 1'000'000'000) {
+                next.tv_sec += 1;
+                next.tv_nsec -= 1'000'000'000;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        }
+    }
+    ::close(fd);
+    return 0;
+}
+
+// ---- measuring -----------------------------------------------------------------
+
+qint64 residentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word) {
+        if (word == "VmRSS:") {
+            qint64 kib = 0;
+            status >> kib;
+            return kib * 1024;
+        }
+    }
+    return 0;
+}
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec t;
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Whether `bytes` are every value in turn, starting at `offset`.
+bool isPattern(const QByteArray &bytes, qint64 offset = 0)
+{
+    const char *p = bytes.constData();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (p[i] != char((offset + i) & 0xff))
+            return false;
+    }
+    return true;
+}
+
+QProcess *startFeeder(const QString &path, qint64 bytes, qint64 rate)
+{
+    auto *feeder = new QProcess;
+    feeder->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    feeder->start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--feed"), path, QString::number(bytes), QString::number(rate)});
+    if (!feeder->waitForStarted(10000)) {
+        std::fprintf(stderr, "cannot start the feeder: %s\n", qPrintable(feeder->errorString()));
+        delete feeder;
+        return nullptr;
+    }
+    return feeder;
+}
+
+void stopFeeder(QProcess *feeder)
+{
+    if (!feeder)
+        return;
+    if (feeder->state() != QProcess::NotRunning) {
+        feeder->kill();
+        feeder->waitForFinished(5000);
+    }
+    delete feeder;
+}
+
+// The raw ceiling: a plain blocking read(2) loop on end A while the feeder
+// fills end B at full speed. Returns MiB/s from the first byte to the last.
+double rawCeiling(qint64 total, bool *exact)
+{
+    SocatPair pair;
+    if (!pair.start()) {
+        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+        return 0;
+    }
+    const int fd = ::open(QFile::encodeName(pair.pathA()).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    termios tio;
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    QProcess *feeder = startFeeder(pair.pathB(), total, 0);
+    if (!feeder) {
+        ::close(fd);
+        return 0;
+    }
+    std::vector<char> buffer(65536);
+    qint64 got = 0;
+    bool same = true;
+    QElapsedTimer clock;
+    while (got < total) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (got == 0)
+            clock.start();
+        // Checked as it comes, one compare per byte; a reader must look at
+        // what it gets, and Portlark is checked the same way afterwards.
+        for (ssize_t i = 0; i < n && same; ++i)
+            same = buffer[size_t(i)] == char((got + i) & 0xff);
+        got += n;
+    }
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    ::close(fd);
+    feeder->waitForFinished(10000);
+    stopFeeder(feeder);
+    *exact = same && got == total;
+    return seconds > 0 ? double(got) / MiB / seconds : 0;
+}
+
+// The terminal window on COM1, mapped to `device` in a settings file of its own.
+struct Terminal
+{
+    QTemporaryDir dir;
+    std::unique_ptr<SettingsStore> store;
+    ComPortMap ports;
+    RealSerialPortControl *comm = nullptr;
+    std::unique_ptr<MainForm> form;
+
+    explicit Terminal(const QString &device)
+    {
+        QFile ini(dir.filePath(QStringLiteral("NerovaPortlark.ini")));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write("[Settings]\nCommPort=1\n[Ports]\nCOM1=" + QFile::encodeName(device) + "\n");
+        ini.close();
+        store = std::make_unique<SettingsStore>(ini.fileName());
+        comm = new RealSerialPortControl(&ports);
+        form = std::make_unique<MainForm>(comm, store.get(), &ports);
+        form->Form_Load();
+    }
+    qint64 received() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()).size(); }
+};
+
+// A 10 ms timer that records how late each of its ticks comes.
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(10);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longest = std::max(m_longest, now - m_last - 10'000'000);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    double longestMs() const { return double(m_longest) / 1e6; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// Runs the event loop until `done` holds or nothing has arrived for
+// `idleMs`; `received` tells progress.
+template<typename Done, typename Received>
+void runUntil(Done done, Received received, int idleMs)
+{
+    QElapsedTimer idle;
+    idle.start();
+    qint64 last = received();
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const qint64 now = received();
+        if (now != last) {
+            last = now;
+            idle.restart();
+        } else if (idle.elapsed() > idleMs) {
+            return;
+        }
+    }
+}
+
+QString yesNo(bool met)
+{
+    return met ? QStringLiteral("yes") : QStringLiteral("NO");
+}
+
+void row(const QString &what, const QString &result, const QString &goal, const QString &met)
+{
+    std::printf("%-40s %-22s %-18s %s\n", qPrintable(what), qPrintable(result), qPrintable(goal), qPrintable(met));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && std::strcmp(argv[1], "--feed") == 0)
+        return feed(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
+
+    QApplication app(argc, argv);
+    qint64 floodBytes = 64 * MiB;
+    int steadySeconds = 30;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--quick")) {
+            floodBytes = 8 * MiB;
+            steadySeconds = 5;
+        } else if (args[i] == QLatin1String("--mib") && i + 1 < args.size()) {
+            floodBytes = args[++i].toLongLong() * MiB;
+        } else if (args[i] == QLatin1String("--steady") && i + 1 < args.size()) {
+            steadySeconds = args[++i].toInt();
+        } else {
+            std::fprintf(stderr, "usage: %s [--quick] [--mib N] [--steady SECONDS]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (!SocatPair::available()) {
+        std::fprintf(stderr, "socat is not installed\n");
+        return 1;
+    }
+    ModeString = QStringLiteral("115200,N,8,1");
+    HandshakeMode = 0;
+
+    // 1. The raw ceiling of a pair like the one Portlark gets.
+    bool rawExact = false;
+    const double raw = rawCeiling(floodBytes, &rawExact);
+
+    // 2. The flood into the shown window.
+    SocatPair pair;
+    if (!pair.start()) {
+        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+        return 1;
+    }
+    Terminal t(pair.pathA());
+    if (!t.comm->IsOpen()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(pair.pathA()), qPrintable(t.comm->LastError()));
+        return 1;
+    }
+    t.form->show();
+    {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+
+    const qint64 rssBefore = residentBytes();
+    qint64 received = 0;
+    QElapsedTimer floodClock;
+    qint64 firstNs = -1, lastNs = 0;
+    // Connected after the window's own handler, so it sees the store as the
+    // handler left it.
+    QObject::connect(t.comm, &SerialPortControl::SerialEvent, [&] {
+        const qint64 now = t.received();
+        if (now == received)
+            return;
+        if (firstNs < 0)
+            firstNs = floodClock.nsecsElapsed();
+        lastNs = floodClock.nsecsElapsed();
+        received = now;
+    });
+
+    StallMeter stalls;
+    floodClock.start();
+    stalls.start();
+    QProcess *feeder = startFeeder(pair.pathB(), floodBytes, 0);
+    if (!feeder)
+        return 1;
+    runUntil([&] { return received >= floodBytes; }, [&] { return received; }, 20000);
+    stalls.stop();
+    const double floodStall = stalls.longestMs();
+    const double floodSeconds = firstNs >= 0 ? double(lastNs - firstNs) / 1e9 : 0;
+    const double rate = floodSeconds > 0 ? double(received) / MiB / floodSeconds : 0;
+    const qint64 rssAfter = residentBytes();
+    feeder->waitForFinished(10000);
+    stopFeeder(feeder);
+
+    bool floodExact = false;
+    qint64 floodLost = floodBytes;
+    {
+        // Not kept past this check: a second reference to the store would
+        // make the next append copy all of it.
+        const QByteArray store = BinaryTextBox::GetPaneBytes(t.form->Text1->hWnd());
+        floodExact = store.size() == floodBytes && isPattern(store)
+                     && t.form->Text3->text() == QString::number(floodBytes);
+        floodLost = floodBytes - store.size();
+    }
+    const double perByte = received > 0 ? double(rssAfter - rssBefore) / double(received) : 0;
+
+    // 3. A steady 115200 baud on the same window, the flood still in the pane.
+    const qint64 steadyBytes = SteadyRate * steadySeconds;
+    const qint64 base = received;
+    feeder = startFeeder(pair.pathB(), steadyBytes, SteadyRate);
+    if (!feeder)
+        return 1;
+    QElapsedTimer steadyClock;
+    steadyClock.start();
+    const double cpu0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double main0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    runUntil([&] { return received >= base + steadyBytes; }, [&] { return received; }, 20000);
+    const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    const double mainCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - main0;
+    const double wall = steadyClock.nsecsElapsed() / 1e9;
+    feeder->waitForFinished(10000);
+    stopFeeder(feeder);
+    const QByteArray after = BinaryTextBox::GetPaneBytes(t.form->Text1->hWnd());
+    const qint64 steadyLost = base + steadyBytes - after.size();
+    const bool steadyExact = steadyLost == 0 && isPattern(after.mid(base), base);
+    const double share = wall > 0 ? 100.0 * cpu / wall : 0;
+
+    std::printf("Receive benchmark: socat pty pair, window shown (%s), %lld MiB flood, %d s at 115200 baud\n",
+                qPrintable(QGuiApplication::platformName()), floodBytes / MiB, steadySeconds);
+    row(QStringLiteral("measure"), QStringLiteral("result"), QStringLiteral("goal"), QStringLiteral("met"));
+    row(QStringLiteral("raw ceiling (plain read loop)"),
+        QStringLiteral("%1 MiB/s%2").arg(raw, 0, 'f', 1).arg(rawExact ? "" : " (NOT exact)"), QString(), QString());
+    row(QStringLiteral("Portlark into the store"), QStringLiteral("%1 MiB/s").arg(rate, 0, 'f', 1), QString(), QString());
+    const double ratio = raw > 0 ? 100.0 * rate / raw : 0;
+    row(QStringLiteral("  as a share of the raw ceiling"), QStringLiteral("%1 %").arg(ratio, 0, 'f', 1),
+        QStringLiteral(">= 50 %"), yesNo(ratio >= 50));
+    row(QStringLiteral("bytes lost in the flood"),
+        QStringLiteral("%1 (%2)").arg(floodLost).arg(floodExact ? "exact" : "NOT exact"), QStringLiteral("0"),
+        yesNo(floodLost == 0 && floodExact));
+    row(QStringLiteral("longest event-loop stall in the flood"), QStringLiteral("%1 ms").arg(floodStall, 0, 'f', 1),
+        QStringLiteral("< 50 ms"), yesNo(floodStall < 50));
+    row(QStringLiteral("resident memory per byte received"), QStringLiteral("%1 B").arg(perByte, 0, 'f', 2),
+        QStringLiteral("<= 4 B"), yesNo(perByte <= 4));
+    row(QStringLiteral("CPU at 115200 baud (whole process)"), QStringLiteral("%1 % of a core").arg(share, 0, 'f', 2),
+        QStringLiteral("<= 2 %"), yesNo(share <= 2));
+    row(QStringLiteral("  of it the main thread"),
+        QStringLiteral("%1 % of a core").arg(wall > 0 ? 100.0 * mainCpu / wall : 0, 0, 'f', 2), QString(), QString());
+    row(QStringLiteral("bytes lost at 115200 baud"),
+        QStringLiteral("%1 (%2)").arg(steadyLost).arg(steadyExact ? "exact" : "NOT exact"), QStringLiteral("0"),
+        yesNo(steadyLost == 0 && steadyExact));
+    std::fflush(stdout);
+
+    t.form->close();
+    return 0;
+}
