@@ -20,7 +20,7 @@ QByteArray Slice(const QByteArray &bytes, qsizetype from, qsizetype to)
     return bytes.mid(begin, end - begin);
 }
 
-void Replace(QByteArray &bytes, qsizetype start, qsizetype length, const QByteArray &insert)
+void Replace(QByteArray &bytes, qsizetype start, qsizetype length, QByteArrayView insert)
 {
     const qsizetype begin = clampTo(start, bytes.size());
     // start + length may overflow for absurd lengths; clamp the length first.
@@ -28,7 +28,7 @@ void Replace(QByteArray &bytes, qsizetype start, qsizetype length, const QByteAr
     bytes.replace(begin, end - begin, insert);
 }
 
-QByteArray Replaced(QByteArray bytes, qsizetype start, qsizetype length, const QByteArray &insert)
+QByteArray Replaced(QByteArray bytes, qsizetype start, qsizetype length, QByteArrayView insert)
 {
     Replace(bytes, start, length, insert);
     return bytes;

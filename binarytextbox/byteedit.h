@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // The edit arithmetic of a pane: every change to a pane's bytes, whether it
 // comes from a key, the context menu or the ASCII chart, goes through these.
@@ -12,8 +13,8 @@ namespace ByteEdit {
 QByteArray Slice(const QByteArray &bytes, qsizetype from, qsizetype to);
 
 // B[0..S) + P + B[S+L..): replaces the L bytes at S with P, in place.
-void Replace(QByteArray &bytes, qsizetype start, qsizetype length, const QByteArray &insert);
-QByteArray Replaced(QByteArray bytes, qsizetype start, qsizetype length, const QByteArray &insert);
+void Replace(QByteArray &bytes, qsizetype start, qsizetype length, QByteArrayView insert);
+QByteArray Replaced(QByteArray bytes, qsizetype start, qsizetype length, QByteArrayView insert);
 
 // B[0..S-1) + B[S..): the byte before the caret; nothing when S is 0.
 void DeleteBefore(QByteArray &bytes, qsizetype caret);

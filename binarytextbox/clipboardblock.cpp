@@ -15,6 +15,11 @@ QByteArray EncodeClipboardBlock(const QByteArray &bytes)
 
 QByteArray ParseClipboardBlock(const QByteArray &block)
 {
+    return ClipboardBlockData(block).toByteArray();
+}
+
+QByteArrayView ClipboardBlockData(QByteArrayView block)
+{
     // The count is read digit by digit but never grows beyond the block's own
     // size: nothing is ever allocated or read by a count the block cannot back.
     const qsizetype size = block.size();
@@ -30,7 +35,7 @@ QByteArray ParseClipboardBlock(const QByteArray &block)
     const qsizetype comma = block.indexOf(',');
     const qsizetype dataStart = comma < 0 ? 0 : comma + 1;
     const qsizetype available = size - dataStart;
-    return block.mid(dataStart, qMin(count, available));
+    return block.sliced(dataStart, qMin(count, available));
 }
 
 QByteArray PlainTextPart(const QByteArray &bytes)

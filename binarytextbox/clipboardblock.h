@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // The clipboard forms of a pane's bytes: the private block that carries every
@@ -17,6 +18,10 @@ QByteArray EncodeClipboardBlock(const QByteArray &bytes);
 // reaches: a block that is cut short, malformed or claims more than it holds
 // yields at most the bytes that are actually there.
 QByteArray ParseClipboardBlock(const QByteArray &block);
+
+// The same bytes as a view into the block, for callers that copy them once
+// into their final place.
+QByteArrayView ClipboardBlockData(QByteArrayView block);
 
 // The bytes up to, not including, the first NUL: what plain text can carry.
 QByteArray PlainTextPart(const QByteArray &bytes);

@@ -26,24 +26,37 @@ bool PutBytesOnClipboard(int ownerHandle, const QByteArray &bytes)
 
 QByteArray GetBytesFromClipboard(int ownerHandle)
 {
+    return ReadClipboardBytes(ownerHandle).bytes.toByteArray();
+}
+
+ClipboardBytes ReadClipboardBytes(int ownerHandle)
+{
     Q_UNUSED(ownerHandle);
+    ClipboardBytes result;
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard)
-        return {};
+        return result;
     const QMimeData *data = clipboard->mimeData();
     if (!data)
-        return {};
+        return result;
     const QString format = QString::fromLatin1(ClipboardBlock::FormatName);
     // The private block wins over the plain text; the text is converted only
     // when it is the one used, since it may be as large as the block.
     if (data->hasFormat(format)) {
-        const QByteArray block = data->data(format);
-        if (!block.isEmpty())
-            return ClipboardBlock::ParseClipboardBlock(block);
+        result.holder = data->data(format);
+        if (!result.holder.isEmpty()) {
+            result.bytes = ClipboardBlock::ClipboardBlockData(result.holder);
+            return result;
+        }
     }
-    if (data->hasText())
-        return ClipboardBlock::BytesFromPlainText(data->text());
-    return {};
+    if (data->hasText()) {
+        result.holder = ClipboardBlock::BytesFromPlainText(data->text());
+        result.bytes = result.holder;
+        return result;
+    }
+    result.holder.clear();
+    result.bytes = {};
+    return result;
 }
 
 bool ClipboardHasText()

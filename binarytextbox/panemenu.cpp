@@ -2,10 +2,9 @@
 
 #include "asciichart.h"
 #include "binarytextbox.h"
-#include "byteedit.h"
 #include "bytelineedit.h"
-#include "bytetext.h"
 #include "paneclipboard.h"
+#include "paneedit.h"
 
 #include <QCursor>
 #include <QMenu>
@@ -90,32 +89,24 @@ void RunPaneMenuCommand(ByteLineEdit *box, int command)
     // the menu or the chart was open.
     QByteArray bytes = GetPaneBytes(h);
     switch (command) {
-    case PaneMenuCut: {
-        PutBytesOnClipboard(h, ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength()));
-        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
-        box->setSelText({});
+    case PaneMenuCut:
+        CutSelection(box, bytes);
         break;
-    }
     case PaneMenuCopy:
-        PutBytesOnClipboard(h, ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength()));
+        PutBytesOnClipboard(h, SelectedBytes(bytes, box));
         return;
-    case PaneMenuPaste: {
-        const QByteArray paste = GetBytesFromClipboard(h);
-        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), paste);
-        box->setSelText(DisplayText(paste));
+    case PaneMenuPaste:
+        PasteOverSelection(box, bytes);
         break;
-    }
     case PaneMenuDelete:
-        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
-        box->setSelText({});
+        ReplaceSelection(box, bytes, {});
         break;
     case PaneMenuSelectAll:
         box->setSelStart(0);
         box->setSelLength(box->Text().size());
         return;
     case PaneMenuAsciiChart:
-        ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), AsciiChoice);
-        box->setSelText(DisplayText(AsciiChoice));
+        ReplaceSelection(box, bytes, AsciiChoice);
         break;
     default:
         return;

@@ -5,6 +5,7 @@
 #include "bytelineedit.h"
 #include "bytetext.h"
 #include "paneclipboard.h"
+#include "paneedit.h"
 #include "panemenu.h"
 
 #include <QInputMethodEvent>
@@ -58,30 +59,6 @@ qint16 VirtualKeyOf(int qtKey)
     }
 }
 
-namespace {
-
-QByteArray selectedBytes(const QByteArray &bytes, const ByteLineEdit *box)
-{
-    return ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength());
-}
-
-// Cut: the bytes go to the clipboard first; the selection is read again after,
-// and the bytes are removed whether or not the clipboard took them.
-void cutSelection(ByteLineEdit *box, QByteArray &bytes)
-{
-    PutBytesOnClipboard(box->hWnd(), selectedBytes(bytes, box));
-    ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
-    box->setSelText({});
-}
-
-void replaceSelection(ByteLineEdit *box, QByteArray &bytes, const QByteArray &insert)
-{
-    ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), insert);
-    box->setSelText(DisplayText(insert));
-}
-
-} // namespace
-
 void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask)
 {
     const int h = box->hWnd();
@@ -96,7 +73,7 @@ void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask)
         // The box makes the same visible edit for the keys passed on here.
         if (mask == MaskShift && selLength > 0) {
             if (!locked)
-                cutSelection(box, bytes);
+                CutSelection(box, bytes);
             key = 0;
         } else if (!locked) {
             if (mask == MaskCtrl && selLength == 0)
@@ -112,20 +89,18 @@ void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask)
         key = 0;
     } else if (key == VK_RETURN) {
         if (!locked)
-            replaceSelection(box, bytes, QByteArrayLiteral("\r\n"));
+            ReplaceSelection(box, bytes, "\r\n");
         key = 0;
     } else if ((key == VK_C || key == VK_INSERT) && mask == MaskCtrl) {
-        PutBytesOnClipboard(h, selectedBytes(bytes, box));
+        PutBytesOnClipboard(h, SelectedBytes(bytes, box));
         key = 0;
     } else if ((key == VK_V && mask == MaskCtrl) || (key == VK_INSERT && mask == MaskShift)) {
-        if (!locked) {
-            const QByteArray paste = GetBytesFromClipboard(h);
-            replaceSelection(box, bytes, paste);
-        }
+        if (!locked)
+            PasteOverSelection(box, bytes);
         key = 0;
     } else if (key == VK_X && mask == MaskCtrl && selLength > 0) {
         if (!locked)
-            cutSelection(box, bytes);
+            CutSelection(box, bytes);
         key = 0;
     }
     SetPaneBytes(h, bytes);
