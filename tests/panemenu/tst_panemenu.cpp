@@ -337,7 +337,7 @@ void tst_PaneMenu::opensOnContextMenuAndShiftF10()
     box.setSelStart(0);
     box.setSelLength(1);
     dismissOnOpen();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), box.mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(&box, &event);
     QCOMPARE(opened, 2);
     QCOMPARE(GetPaneBytes(box.hWnd()), QByteArray("cd"));
