@@ -102,6 +102,8 @@ void tst_AsciiChart::layout()
     // Row 13 shows the code page 437 glyph of CR, not a control character.
     QVERIFY(chart.AsciiMenu->item(13)->text().contains(QChar(0x266A)));
     QVERIFY(chart.AsciiOkButton->isDefault());
+    QCOMPARE(chart.focusWidget(), chart.AsciiMenu);
+    QCOMPARE(chart.AsciiMenu->selectionMode(), QAbstractItemView::SingleSelection);
     QCOMPARE(chart.AsciiOkButton->text(), QStringLiteral("&OK"));
     QCOMPARE(chart.AsciiCancelButton->text(), QStringLiteral("&Cancel"));
 }
