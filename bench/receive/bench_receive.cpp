@@ -360,6 +360,7 @@ int main(int argc, char *argv[])
 
     const qint64 rssBefore = residentBytes();
     qint64 received = 0;
+    qint64 events = 0; // receive events that brought bytes
     QElapsedTimer floodClock;
     qint64 firstNs = -1, lastNs = 0;
     // Connected after the window's own handler, so it sees the store as the
@@ -372,6 +373,7 @@ int main(int argc, char *argv[])
             firstNs = floodClock.nsecsElapsed();
         lastNs = floodClock.nsecsElapsed();
         received = now;
+        ++events;
     });
 
     StallMeter stalls;
@@ -404,6 +406,7 @@ int main(int argc, char *argv[])
     // 3. A steady 115200 baud on the same window, the flood still in the pane.
     const qint64 steadyBytes = SteadyRate * steadySeconds;
     const qint64 base = received;
+    const qint64 floodEvents = events;
     feeder = startFeeder(pair.pathB(), steadyBytes, SteadyRate);
     if (!feeder)
         return 1;
@@ -442,6 +445,12 @@ int main(int argc, char *argv[])
         QStringLiteral("<= 2 %"), yesNo(share <= 2));
     row(QStringLiteral("  of it the main thread"),
         QStringLiteral("%1 % of a core").arg(wall > 0 ? 100.0 * mainCpu / wall : 0, 0, 'f', 2), QString(), QString());
+    row(QStringLiteral("receive events (mean block) in the flood"),
+        QStringLiteral("%1 (%2 B)").arg(floodEvents).arg(floodEvents ? received > 0 ? base / floodEvents : 0 : 0),
+        QString(), QString());
+    row(QStringLiteral("receive events (mean block) at 115200"),
+        QStringLiteral("%1 (%2 B)").arg(events - floodEvents).arg(events > floodEvents ? (received - base) / (events - floodEvents) : 0),
+        QString(), QString());
     row(QStringLiteral("bytes lost at 115200 baud"),
         QStringLiteral("%1 (%2)").arg(steadyLost).arg(steadyExact ? "exact" : "NOT exact"), QStringLiteral("0"),
         yesNo(steadyLost == 0 && steadyExact));
