@@ -103,9 +103,10 @@ void sendKey(ByteLineEdit *box, FuzzedDataProvider &in)
         case Qt::Key_Tab:
         case Qt::Key_Escape:
         case Qt::Key_Delete:
-            if (!text.isEmpty() && in.ConsumeBool())
-                text = QString(QChar(key == Qt::Key_Backspace ? 0x08 : key == Qt::Key_Tab ? 0x09
-                                     : key == Qt::Key_Escape  ? 0x1b : key == Qt::Key_Delete ? 0x7f : 0x0d));
+            if (text.isEmpty())
+                break;
+            text = QString(QChar(key == Qt::Key_Backspace ? 0x08 : key == Qt::Key_Tab ? 0x09
+                                 : key == Qt::Key_Escape  ? 0x1b : key == Qt::Key_Delete ? 0x7f : 0x0d));
             break;
         default:
             text.clear();
@@ -175,8 +176,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_ACCESSIBILITY", "0");
     trace = qEnvironmentVariableIntValue("PORTLARK_FUZZ_TRACE") != 0;
+    // Never destroyed: at exit the toolkit's own globals may already be gone.
     app = std::make_unique<QApplication>(*argc, *argv);
-    std::atexit([] { app.reset(); });
     return 0;
 }
 
