@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -242,6 +243,13 @@ void TestTerminalE2E::farEndVanishesMidStream()
             written = done;
         }
         ::close(fd);
+    });
+    // A failed check returns early: the cable is pulled so the feeder ends.
+    const auto joinFeeder = qScopeGuard([&] {
+        if (feeder.joinable()) {
+            pair->kill();
+            feeder.join();
+        }
     });
 
     // Some data has come through; lights set by hand must be refreshed by
