@@ -1,5 +1,7 @@
 #include "bytelineedit.h"
 
+#include "repaintthrottle.h"
+
 #include "bytetext.h"
 #include "cp437.h"
 
@@ -126,7 +128,7 @@ void ByteLineEdit::appendText(const QByteArray &bytes)
     // Cells beyond the right edge need no repaint.
     const QRect r = textRect();
     if (oldLength <= m_scroll + r.width() / m_cellWidth + 1)
-        update();
+        repaintSoon();
 }
 
 qsizetype ByteLineEdit::SelStart() const
@@ -140,6 +142,12 @@ void ByteLineEdit::setSelStart(qsizetype start)
     m_anchor = m_caret = start;
     ensureCaretVisible();
     restartBlink();
+    repaintSoon();
+}
+
+void ByteLineEdit::repaintSoon()
+{
+    RepaintThrottle::Defer(this);
     update();
 }
 

@@ -89,6 +89,9 @@ private:
     qsizetype positionAt(int x) const;       // nearest cell boundary
     qsizetype cellAt(int x) const;           // cell under the pointer
     void ensureCaretVisible();
+    // For changes made by the program (received data may change the box
+    // hundreds of times a second): repaints once per frame.
+    void repaintSoon();
 
     bool hasSelection() const { return m_anchor != m_caret; }
     qsizetype selectionEnd() const { return qMax(m_anchor, m_caret); }

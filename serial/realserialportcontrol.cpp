@@ -287,7 +287,7 @@ bool RealSerialPortControl::open()
         setModemLine(TIOCM_RTS, m_rts);
     m_lastLines = LineState();
     readLineState(&m_lastLines);
-    m_linePoll.start();
+    m_linePoll.start(LinePollInterval);
 
     // Bytes may already be waiting (sent before the port was opened).
     if (m_serial->bytesAvailable() > 0)
@@ -444,8 +444,11 @@ void RealSerialPortControl::pollLines()
         const int error = errno;
         if (isDeviceGone(error))
             scheduleDeviceGone(systemError(error));
-        else if (isNoModemLines(error))
+        else if (isNoModemLines(error)) {
             m_noModemLines = true;
+            // Nothing to watch but a loss, which reads notice first anyway.
+            m_linePoll.setInterval(NoLinesPollInterval);
+        }
         return;
     }
     const QList<int> events = lineEvents(m_lastLines, now);

@@ -25,6 +25,9 @@ class RealSerialPortControl : public SerialPortControl
 public:
     // How often the modem lines are looked at while a port is open.
     static constexpr int LinePollInterval = 25; // ms
+    // For a device without modem lines (a pseudo-terminal), polled only to
+    // notice that it went away.
+    static constexpr int NoLinesPollInterval = 250; // ms
 
     explicit RealSerialPortControl(const ComPortMap *map, QObject *parent = nullptr);
     ~RealSerialPortControl() override;

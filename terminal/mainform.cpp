@@ -13,6 +13,7 @@
 #include "portlarkicon.h"
 #include "porterrorbox.h"
 #include "portsetup.h"
+#include "repaintthrottle.h"
 #include "serialportcontrol.h"
 #include "settingsstore.h"
 
@@ -413,6 +414,12 @@ void MainForm::Comm1_SerialEvent()
     Text1->appendText(DisplayText(block));
     Text1->setSelStart(Text1->Text().size());
     BinaryTextBox::AppendPaneBytes(Text1->hWnd(), block);
+    showReceivedCount();
+}
+
+void MainForm::showReceivedCount()
+{
+    RepaintThrottle::Defer(Text3);
     Text3->setText(QString::number(Text1->Text().size()));
 }
 

@@ -96,6 +96,7 @@ private:
     void reportLostPort();
     void onPortIndexChanged();
     void onPortActivated();
+    void showReceivedCount();
 
     SettingsStore *m_store = nullptr;
     ComPortMap *m_ports = nullptr;

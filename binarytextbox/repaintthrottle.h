@@ -1,0 +1,17 @@
+#pragma once
+
+class QWidget;
+
+// Redraws widgets whose content streams in (received data, its count) at most
+// once per frame, and all of them in the same frame: a stream of small blocks
+// would otherwise spend its time repainting. The first change after a quiet
+// frame is drawn at once; changes within a frame are drawn when it ends.
+namespace RepaintThrottle {
+
+constexpr int FrameInterval = 40; // ms
+
+// Call before changing the widget: its repaint then waits for the frame's end
+// when a frame is running.
+void Defer(QWidget *widget);
+
+} // namespace RepaintThrottle

@@ -1,0 +1,92 @@
+// Widgets fed by a data stream repaint once per frame, all together, and
+// always end up showing their latest content.
+
+#include "repaintthrottle.h"
+
+#include <QPainter>
+#include <QTest>
+#include <QWidget>
+
+namespace {
+
+class CountingWidget : public QWidget
+{
+public:
+    int paints = 0;
+    int shown = -1;
+    int value = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        ++paints;
+        shown = value;
+        QPainter(this).fillRect(rect(), Qt::white);
+    }
+};
+
+} // namespace
+
+class TestRepaintThrottle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void burstIsDrawnOncePerFrameWithLatestContent()
+    {
+        QWidget window;
+        window.resize(200, 100);
+        auto *a = new CountingWidget;
+        auto *b = new CountingWidget;
+        a->setParent(&window);
+        b->setParent(&window);
+        b->move(100, 0);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(a->paints > 0 && b->paints > 0);
+        QTest::qWait(3 * RepaintThrottle::FrameInterval); // let any frame end
+
+        // The first change after a quiet frame is drawn at once ...
+        RepaintThrottle::Defer(a);
+        a->value = 1;
+        a->update();
+        QVERIFY(a->updatesEnabled());
+        QTRY_COMPARE(a->shown, 1);
+
+        // ... the rest of the frame's changes wait, for every widget.
+        const int paintsBefore = a->paints + b->paints;
+        for (int i = 2; i <= 50; ++i) {
+            RepaintThrottle::Defer(a);
+            a->value = i;
+            a->update();
+            RepaintThrottle::Defer(b);
+            b->value = i;
+            b->update();
+        }
+        QVERIFY(!a->updatesEnabled() || !b->updatesEnabled());
+        QTRY_COMPARE(a->shown, 50);
+        QTRY_COMPARE(b->shown, 50);
+        QVERIFY(a->updatesEnabled());
+        QVERIFY(b->updatesEnabled());
+        // 49 changes to each widget cost a handful of paints, not 98.
+        QVERIFY2(a->paints + b->paints - paintsBefore <= 6,
+                 qPrintable(QString::number(a->paints + b->paints - paintsBefore)));
+    }
+
+    void widgetDestroyedWhileHeld()
+    {
+        QWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *w = new CountingWidget;
+        w->setParent(&window);
+        w->show();
+        RepaintThrottle::Defer(w); // starts a frame
+        RepaintThrottle::Defer(w); // held
+        delete w;
+        QTest::qWait(3 * RepaintThrottle::FrameInterval); // the frame's end must not touch it
+    }
+};
+
+QTEST_MAIN(TestRepaintThrottle)
+#include "tst_repaintthrottle.moc"
