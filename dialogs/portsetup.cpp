@@ -2,6 +2,7 @@
 
 #include "flowcontrol.h"
 #include "helpwindow.h"
+#include "keycodes.h"
 #include "modestring.h"
 #include "porterrorbox.h"
 #include "serialportcontrol.h"
@@ -27,43 +28,6 @@ int px(int twips)
 QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(px(left), px(top), px(width), px(height));
-}
-
-constexpr qint16 VirtualKeyF1 = 0x70;
-
-qint16 virtualKeyCode(const QKeyEvent *event)
-{
-    const int key = event->key();
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
-        return qint16(VirtualKeyF1 + (key - Qt::Key_F1));
-    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
-        return qint16(key);
-    switch (key) {
-    case Qt::Key_Backspace: return 0x08;
-    case Qt::Key_Tab: return 0x09;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return 0x0D;
-    case Qt::Key_Escape: return 0x1B;
-    case Qt::Key_Space: return 0x20;
-    case Qt::Key_PageUp: return 0x21;
-    case Qt::Key_PageDown: return 0x22;
-    case Qt::Key_End: return 0x23;
-    case Qt::Key_Home: return 0x24;
-    case Qt::Key_Left: return 0x25;
-    case Qt::Key_Up: return 0x26;
-    case Qt::Key_Right: return 0x27;
-    case Qt::Key_Down: return 0x28;
-    case Qt::Key_Insert: return 0x2D;
-    case Qt::Key_Delete: return 0x2E;
-    default: return 0;
-    }
-}
-
-qint16 shiftState(const QKeyEvent *event)
-{
-    const Qt::KeyboardModifiers m = event->modifiers();
-    return qint16((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0)
-                  | (m & Qt::AltModifier ? 4 : 0));
 }
 
 template<typename List>
@@ -255,7 +219,7 @@ void PortSetup::HelpButton_Click()
 
 void PortSetup::helpKey(qint16 &keyCode)
 {
-    if (keyCode == VirtualKeyF1) {
+    if (keyCode == VK_F1) {
         keyCode = 0;
         HelpButton_Click();
     }
@@ -302,10 +266,8 @@ bool PortSetup::eventFilter(QObject *watched, QEvent *event)
         return QDialog::eventFilter(watched, event);
 
     const auto *key = static_cast<QKeyEvent *>(event);
-    qint16 code = virtualKeyCode(key);
-    if (code == 0)
-        return false;
-    const qint16 shift = shiftState(key);
+    qint16 code = VirtualKeyOf(key->key());
+    const qint16 shift = qint16(ModifierMaskOf(key->modifiers()));
     if (watched == BaudCombo)
         BaudCombo_KeyDown(code, shift);
     else if (watched == ParityCombo)
