@@ -24,13 +24,13 @@
 #include "realserialportcontrol.h"
 #include "settingsstore.h"
 #include "socatpair.h"
+#include "terminalfixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -221,26 +221,10 @@ double rawCeiling(qint64 total, bool *exact)
 }
 
 // The terminal window on COM1, mapped to `device` in a settings file of its own.
-struct Terminal
+struct Terminal : RealPortTerminal
 {
-    QTemporaryDir dir;
-    std::unique_ptr<SettingsStore> store;
-    ComPortMap ports;
-    RealSerialPortControl *comm = nullptr;
-    std::unique_ptr<MainForm> form;
-
-    explicit Terminal(const QString &device)
-    {
-        QFile ini(dir.filePath(QStringLiteral("NerovaPortlark.ini")));
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write("[Settings]\nCommPort=1\n[Ports]\nCOM1=" + QFile::encodeName(device) + "\n");
-        ini.close();
-        store = std::make_unique<SettingsStore>(ini.fileName());
-        comm = new RealSerialPortControl(&ports);
-        form = std::make_unique<MainForm>(comm, store.get(), &ports);
-        form->Form_Load();
-    }
-    qint64 received() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()).size(); }
+    explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
+    qint64 received() const { return input().size(); }
 };
 
 // A 10 ms timer that records how late each of its ticks comes.
@@ -396,7 +380,7 @@ int main(int argc, char *argv[])
     {
         // Not kept past this check: a second reference to the store would
         // make the next append copy all of it.
-        const QByteArray store = BinaryTextBox::GetPaneBytes(t.form->Text1->hWnd());
+        const QByteArray store = t.input();
         floodExact = store.size() == floodBytes && isPattern(store)
                      && t.form->Text3->text() == QString::number(floodBytes);
         floodLost = floodBytes - store.size();
@@ -420,7 +404,7 @@ int main(int argc, char *argv[])
     const double wall = steadyClock.nsecsElapsed() / 1e9;
     feeder->waitForFinished(10000);
     stopFeeder(feeder);
-    const QByteArray after = BinaryTextBox::GetPaneBytes(t.form->Text1->hWnd());
+    const QByteArray after = t.input();
     const qint64 steadyLost = base + steadyBytes - after.size();
     const bool steadyExact = steadyLost == 0 && isPattern(after.mid(base), base);
     const double share = wall > 0 ? 100.0 * cpu / wall : 0;

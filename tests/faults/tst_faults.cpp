@@ -28,6 +28,7 @@
 #include "realserialportcontrol.h"
 #include "settingsstore.h"
 #include "socatpair.h"
+#include "terminalfixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -95,112 +96,22 @@ qsizetype floodMismatch(const QByteArray &bytes)
     return -1;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QString iniValue(const QString &path, const QString &key)
-{
-    QSettings s(path, QSettings::IniFormat);
-    return s.value(key).toString();
-}
-
-// Runs `action` once for every modal dialog, message box or popup menu that
-// opens while it lives, from the event loop that the dialog or menu runs.
-class ModalWatcher : public QObject
-{
-public:
-    explicit ModalWatcher(std::function<void(QWidget *)> action) : m_action(std::move(action))
-    {
-        m_timer.setInterval(10);
-        connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
-        m_timer.start();
-    }
-    QStringList seen; // class names, in order
-
-private:
-    void poll()
-    {
-        QWidget *w = QApplication::activePopupWidget();
-        if (!w)
-            w = QApplication::activeModalWidget();
-        if (!w || !w->isVisible() || m_handled.contains(w))
-            return;
-        m_handled.append(w);
-        seen.append(QString::fromLatin1(w->metaObject()->className()));
-        m_action(w);
-    }
-    QTimer m_timer;
-    QList<QPointer<QWidget>> m_handled;
-    std::function<void(QWidget *)> m_action;
-};
-
-// Presses OK on every message box and keeps what they said.
-struct BoxLog
-{
-    struct Seen { QString title, text, detail; };
-    QList<Seen> boxes;
-    ModalWatcher watcher{[this](QWidget *w) {
-        if (auto *box = qobject_cast<QMessageBox *>(w)) {
-            boxes.append({box->windowTitle(), box->text(), box->detailedText()});
-            box->button(QMessageBox::Ok)->click();
-        }
-    }};
-};
-
-// A fake-driven terminal with its settings file in a temporary directory.
-struct FakeTerminal
-{
-    QTemporaryDir dir;
-    std::unique_ptr<SettingsStore> store;
-    ComPortMap ports;
-    FakeSerialPortControl *comm = nullptr;
-    std::unique_ptr<MainForm> form;
-
-    explicit FakeTerminal(const QByteArray &ini = QByteArray(), const QString &settingsPath = QString())
-    {
-        m_path = settingsPath.isEmpty() ? dir.filePath(QStringLiteral("NerovaPortlark.ini")) : settingsPath;
-        if (!ini.isNull())
-            writeFile(m_path, ini);
-        store = std::make_unique<SettingsStore>(m_path);
-        comm = new FakeSerialPortControl;
-        form = std::make_unique<MainForm>(comm, store.get(), &ports);
-    }
-    QString path() const { return m_path; }
-    QByteArray input() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()); }
-    QByteArray output() const { return BinaryTextBox::GetPaneBytes(form->Text2->hWnd()); }
-    void setOutput(const QByteArray &bytes)
-    {
-        form->Text2->setText(DisplayText(bytes));
-        BinaryTextBox::SetPaneBytes(form->Text2->hWnd(), bytes);
-    }
-
-private:
-    QString m_path;
-};
-
 // A terminal on the real serial control, its COM5 one end of a socat pair;
 // the test holds the other end. With `Cable::Direct` COM5 is the slave of a
 // kernel pseudo-terminal and the test holds its master instead: socat carries
 // one direction only while it is not stuck writing the other, whereas the
 // kernel keeps them apart, as a real full-duplex line does.
-struct RealTerminal
+struct RealTerminal : RealPortTerminal
 {
     enum class Cable { Socat, Direct };
 
-    QTemporaryDir dir;
     SocatPair pair;
     RawTty far;
     int master = -1;
-    std::unique_ptr<SettingsStore> store;
-    ComPortMap ports;
-    RealSerialPortControl *comm = nullptr;
-    std::unique_ptr<MainForm> form;
     QString error;
 
-    ~RealTerminal()
+    RealTerminal() : RealPortTerminal(NoWindowYet) {}
+    ~RealTerminal() override
     {
         form.reset();
         if (master >= 0)
@@ -225,13 +136,8 @@ struct RealTerminal
             }
             device = QString::fromLocal8Bit(::ptsname(master));
         }
-        writeFile(path(), QStringLiteral("[Settings]\nCOMModeString=\"%1\"\nCommPort=%2\n[%3]\nCOM%2=%4\n")
-                              .arg(mode).arg(TestCom).arg(ComPortMap::SettingsGroup, device)
-                              .toUtf8());
-        store = std::make_unique<SettingsStore>(path());
-        comm = new RealSerialPortControl(&ports);
-        form = std::make_unique<MainForm>(comm, store.get(), &ports);
-        BoxLog boxes;
+        restart(MappedPortIni(TestCom, device, mode));
+        MessageBoxLog boxes;
         form->Form_Load();
         if (!comm->IsOpen()) {
             error = QStringLiteral("COM%1 did not open: %2").arg(TestCom).arg(comm->LastError());
@@ -244,13 +150,6 @@ struct RealTerminal
         return true;
     }
     int farHandle() const { return master >= 0 ? master : far.handle(); }
-    QString path() const { return dir.filePath(QStringLiteral("NerovaPortlark.ini")); }
-    QByteArray input() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()); }
-    void setOutput(const QByteArray &bytes)
-    {
-        form->Text2->setText(DisplayText(bytes));
-        BinaryTextBox::SetPaneBytes(form->Text2->hWnd(), bytes);
-    }
 };
 
 #define REQUIRE_SOCAT()                                  \
@@ -482,7 +381,7 @@ void TestFaults::farEndVanishes()
     // unavailable, once; the port stays selected.
     t.form->Command2->click();
     {
-        BoxLog boxes;
+        MessageBoxLog boxes;
         emit t.form->Combo2->activated(TestCom);
         QCOMPARE(boxes.boxes.size(), 1);
         QCOMPARE(boxes.boxes[0].text, QString::fromUtf16(PortNotAvailableText));

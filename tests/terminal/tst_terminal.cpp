@@ -11,10 +11,10 @@
 #include "modestring.h"
 #include "portcombobox.h"
 #include "settingsstore.h"
+#include "terminalfixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -25,7 +25,6 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -34,68 +33,7 @@ namespace {
 const QStringList kLights = {QStringLiteral("read CarrierDetect"), QStringLiteral("read ClearToSend"),
                              QStringLiteral("read DataSetReady")};
 
-// Watches for message boxes while a modal loop runs, records them and presses OK.
-class BoxCloser : public QObject
-{
-public:
-    explicit BoxCloser(std::function<void()> whileOpen = {}) : m_whileOpen(std::move(whileOpen))
-    {
-        m_timer.setInterval(10);
-        connect(&m_timer, &QTimer::timeout, this, &BoxCloser::poll);
-        m_timer.start();
-    }
-    struct Seen { QString text, title, detail; QMessageBox::Icon icon; QMessageBox::StandardButtons buttons; };
-    QList<Seen> seen;
-
-private:
-    void poll()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            auto *box = qobject_cast<QMessageBox *>(w);
-            if (!box || !box->isVisible())
-                continue;
-            seen.append({box->text(), box->windowTitle(), box->detailedText(), box->icon(),
-                         box->standardButtons()});
-            if (m_whileOpen)
-                m_whileOpen();
-            box->button(QMessageBox::Ok)->click();
-        }
-    }
-    QTimer m_timer;
-    std::function<void()> m_whileOpen;
-};
-
-struct Terminal
-{
-    QTemporaryDir dir;
-    std::unique_ptr<SettingsStore> store;
-    ComPortMap ports;
-    FakeSerialPortControl *comm = nullptr;
-    std::unique_ptr<MainForm> form;
-
-    explicit Terminal(const QByteArray &ini = QByteArray())
-    {
-        if (!ini.isNull()) {
-            QFile f(path());
-            if (f.open(QIODevice::WriteOnly))
-                f.write(ini);
-        }
-        create();
-    }
-    QString path() const { return dir.filePath(QStringLiteral("NerovaPortlark.ini")); }
-    void create()
-    {
-        store = std::make_unique<SettingsStore>(path());
-        comm = new FakeSerialPortControl;
-        form = std::make_unique<MainForm>(comm, store.get(), &ports);
-    }
-    QByteArray inputBytes() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()); }
-    QString saved(const QString &key) const
-    {
-        QSettings s(path(), QSettings::IniFormat);
-        return s.value(QStringLiteral("Settings/") + key).toString();
-    }
-};
+using Terminal = FakeTerminal;
 
 // The check box's value as the settings store it: 0, 1, or 2 for grayed.
 int value(const QCheckBox *box)
@@ -242,14 +180,14 @@ void TestTerminal::startupWithUnavailablePort()
     Terminal t("[Settings]\nCommPort=3\n");
     t.comm->failOpen = true;
     t.comm->cd = true;
-    BoxCloser closer([&] { QVERIFY(!t.form->isVisible()); });
+    MessageBoxLog closer([&] { QVERIFY(!t.form->isVisible()); });
     t.form->Form_Load();
-    QCOMPARE(closer.seen.size(), 1);
-    QCOMPARE(closer.seen[0].text, QStringLiteral("The selected serial port is not available."));
-    QCOMPARE(closer.seen[0].title, QStringLiteral("Portlark Error"));
-    QCOMPARE(closer.seen[0].detail, t.comm->failReason);
-    QCOMPARE(closer.seen[0].icon, QMessageBox::NoIcon);
-    QCOMPARE(closer.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(closer.boxes[0].text, QStringLiteral("The selected serial port is not available."));
+    QCOMPARE(closer.boxes[0].title, QStringLiteral("Portlark Error"));
+    QCOMPARE(closer.boxes[0].detail, t.comm->failReason);
+    QCOMPARE(closer.boxes[0].icon, QMessageBox::NoIcon);
+    QCOMPARE(closer.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(t.form->Combo2->currentIndex(), 3);
     QVERIFY(!t.comm->IsOpen());
     t.form->close();
@@ -355,7 +293,7 @@ void TestTerminal::shutdownSavesFiveKeys()
     // What was saved is what the next start reads.
     ModeString.clear();
     HandshakeMode = 0;
-    t.create();
+    t.restart();
     t.form->Form_Load();
     QCOMPARE(ModeString, QStringLiteral("115200,E,7,1.5"));
     QCOMPARE(HandshakeMode, 2);
@@ -455,13 +393,13 @@ void TestTerminal::failedOpenReportsOnceThenGreen()
     t.comm->log.clear();
     QStringList logAtBox;
     int lightsAtBox = 0;
-    BoxCloser closer([&] {
+    MessageBoxLog closer([&] {
         logAtBox = t.comm->log;
         lightsAtBox = t.form->Shape1[0]->FillColor();
     });
     t.form->Shape1[0]->setFillColor(LightWidget::Red);
     t.form->Combo2->setCurrentIndex(6);
-    QCOMPARE(closer.seen.size(), 1);
+    QCOMPARE(closer.boxes.size(), 1);
     // The box comes after reading back the open state, before the check boxes.
     QCOMPARE(logAtBox.last(), QStringLiteral("read IsOpen"));
     QCOMPARE(lightsAtBox, LightWidget::Red);
@@ -479,7 +417,7 @@ void TestTerminal::receiveAppendsExactBytes()
     Terminal t("[Settings]\nCommPort=1\n");
     t.form->Form_Load();
     t.comm->deliver(QByteArray("\x00\x41\x0d\x0a", 4));
-    QCOMPARE(t.inputBytes(), QByteArray("\x00\x41\x0d\x0a", 4));
+    QCOMPARE(t.input(), QByteArray("\x00\x41\x0d\x0a", 4));
     QCOMPARE(t.form->Text1->Text(), QByteArray(" A\r\n"));
     QCOMPARE(t.form->Text3->text(), QStringLiteral("4"));
 
@@ -487,8 +425,8 @@ void TestTerminal::receiveAppendsExactBytes()
     for (int b = 0; b < 256; ++b)
         all += char(b);
     t.comm->deliver(all);
-    QCOMPARE(t.inputBytes(), QByteArray("\x00\x41\x0d\x0a", 4) + all);
-    QCOMPARE(t.form->Text1->Text(), DisplayText(t.inputBytes()));
+    QCOMPARE(t.input(), QByteArray("\x00\x41\x0d\x0a", 4) + all);
+    QCOMPARE(t.form->Text1->Text(), DisplayText(t.input()));
     QCOMPARE(t.form->Text3->text(), QStringLiteral("260"));
 }
 
@@ -499,7 +437,7 @@ void TestTerminal::receiveDrainsEverythingInOneEvent()
     QSignalSpy events(t.comm, &SerialPortControl::SerialEvent);
     t.comm->deliver(QByteArray("hello world"), 1); // handed out one byte per read
     QCOMPARE(events.size(), 1);
-    QCOMPARE(t.inputBytes(), QByteArray("hello world"));
+    QCOMPARE(t.input(), QByteArray("hello world"));
     QCOMPARE(t.comm->InputCount(), 0);
     t.comm->deliver(QByteArray()); // an event with nothing waiting changes nothing
     QCOMPARE(t.form->Text3->text(), QStringLiteral("11"));
@@ -513,7 +451,7 @@ void TestTerminal::receiveMovesCaretToEnd()
     t.form->Text1->setSelStart(0);
     t.form->Text1->setSelLength(1);
     t.comm->deliver("\r\n");
-    QCOMPARE(t.inputBytes(), QByteArray("OK\r\n"));
+    QCOMPARE(t.input(), QByteArray("OK\r\n"));
     QCOMPARE(t.form->Text1->SelStart(), 4);
     QCOMPARE(t.form->Text1->SelLength(), 0);
 }
@@ -523,10 +461,10 @@ void TestTerminal::receiveDuringModalBox()
     Terminal t;
     t.form->Form_Load();
     t.comm->failOpen = true;
-    BoxCloser closer([&] { t.comm->deliver(QByteArray("\x00z", 2)); });
+    MessageBoxLog closer([&] { t.comm->deliver(QByteArray("\x00z", 2)); });
     t.form->Combo2->setCurrentIndex(2);
-    QCOMPARE(closer.seen.size(), 1);
-    QCOMPARE(t.inputBytes(), QByteArray("\x00z", 2));
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(t.input(), QByteArray("\x00z", 2));
     QCOMPARE(t.form->Text3->text(), QStringLiteral("2"));
 }
 
@@ -542,7 +480,7 @@ void TestTerminal::lineEventsRefreshLightsOnly()
     QCOMPARE(t.form->Shape1[1]->FillColor(), LightWidget::Red);
     QCOMPARE(t.form->Shape1[0]->FillColor(), LightWidget::Green);
     QCOMPARE(t.form->Shape1[2]->FillColor(), LightWidget::Green);
-    QCOMPARE(t.inputBytes(), QByteArray("abc"));
+    QCOMPARE(t.input(), QByteArray("abc"));
     QCOMPARE(t.form->Text3->text(), QStringLiteral("3"));
     t.comm->cts = false;
     t.comm->raise(SerialPortControl::EventCtsChanged);
@@ -583,7 +521,7 @@ void TestTerminal::sendWritesStoreUnchanged()
     QCOMPARE(t.comm->written, bytes + bytes);
     QCOMPARE(BinaryTextBox::GetPaneBytes(t.form->Text2->hWnd()), bytes);
     QCOMPARE(t.form->Text3->text(), QStringLiteral("0"));
-    QVERIFY(t.inputBytes().isEmpty());
+    QVERIFY(t.input().isEmpty());
 }
 
 void TestTerminal::clearInput()
@@ -599,7 +537,7 @@ void TestTerminal::clearInput()
     t.form->Command1->click();
     QVERIFY(t.form->Text1->Text().isEmpty());
     QVERIFY(BinaryTextBox::IsAttached(t.form->Text1->hWnd()));
-    QVERIFY(t.inputBytes().isEmpty());
+    QVERIFY(t.input().isEmpty());
     QCOMPARE(t.form->Text3->text(), QStringLiteral("0"));
     QCOMPARE(BinaryTextBox::GetPaneBytes(t.form->Text2->hWnd()), QByteArray("x"));
     t.comm->deliver("a");

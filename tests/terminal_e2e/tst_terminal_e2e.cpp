@@ -15,16 +15,15 @@
 #include "realserialportcontrol.h"
 #include "settingsstore.h"
 #include "socatpair.h"
+#include "terminalfixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -48,55 +47,12 @@ QByteArray pattern(qsizetype size, qsizetype offset = 0)
     return bytes;
 }
 
-// Presses OK on every message box that opens and remembers what it said.
-class BoxCloser : public QObject
-{
-public:
-    BoxCloser()
-    {
-        m_timer.setInterval(20);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(w);
-                if (box && box->isVisible()) {
-                    texts.append(box->text());
-                    titles.append(box->windowTitle());
-                    box->button(QMessageBox::Ok)->click();
-                }
-            }
-        });
-        m_timer.start();
-    }
-    QStringList texts;
-    QStringList titles;
-
-private:
-    QTimer m_timer;
-};
-
 // The real window on COM1, with COM1 mapped to `device` in the settings file
 // that start-up reads.
-struct Terminal
+struct Terminal : RealPortTerminal
 {
-    QTemporaryDir dir;
-    std::unique_ptr<SettingsStore> store;
-    ComPortMap ports;
-    RealSerialPortControl *comm = nullptr;
-    std::unique_ptr<MainForm> form;
-
-    explicit Terminal(const QString &device)
-    {
-        QFile ini(dir.filePath(QStringLiteral("NerovaPortlark.ini")));
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write("[Settings]\nCommPort=1\n[Ports]\nCOM1=" + QFile::encodeName(device) + "\n");
-        ini.close();
-        store = std::make_unique<SettingsStore>(ini.fileName());
-        comm = new RealSerialPortControl(&ports);
-        form = std::make_unique<MainForm>(comm, store.get(), &ports);
-        form->Form_Load();
-    }
-    QByteArray inputBytes() const { return BinaryTextBox::GetPaneBytes(form->Text1->hWnd()); }
-    qsizetype inputSize() const { return inputBytes().size(); }
+    explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
+    qsizetype inputSize() const { return input().size(); }
     QString count() const { return form->Text3->text(); }
 };
 
@@ -150,7 +106,7 @@ void TestTerminalE2E::receiveExactBytes()
         // Each write is seen whole before the next, so a wrong count cannot
         // be made right by later data.
         QTRY_COMPARE_WITH_TIMEOUT(t.inputSize(), expected.size(), kWait);
-        QCOMPARE(t.inputBytes(), expected);
+        QCOMPARE(t.input(), expected);
         QCOMPARE(t.count(), QString::number(expected.size()));
     }
     QCOMPARE(t.form->Text1->Text(), DisplayText(expected));
@@ -174,14 +130,13 @@ void TestTerminalE2E::sendExactBytes()
     RawTty far(pair.pathB());
     QVERIFY2(far.isOpen(), qPrintable(far.errorString()));
 
-    t.form->Text2->setText(DisplayText(bytes));
-    BinaryTextBox::SetPaneBytes(t.form->Text2->hWnd(), bytes);
+    t.setOutput(bytes);
     t.form->Command2->click();
     QCOMPARE(far.readExactly(bytes.size(), kWait), bytes);
     // Nothing more follows: no line ending is added.
     QVERIFY(far.readExactly(1, 300).isEmpty());
     // The pane is not cleared, so a second Send sends the same bytes again.
-    QCOMPARE(BinaryTextBox::GetPaneBytes(t.form->Text2->hWnd()), bytes);
+    QCOMPARE(t.output(), bytes);
     t.form->Command2->click();
     QCOMPARE(far.readExactly(bytes.size(), kWait), bytes);
     QCOMPARE(t.count(), QStringLiteral("0"));
@@ -210,10 +165,9 @@ void TestTerminalE2E::loopbackLights()
 
     // What is sent comes back as received data.
     const QByteArray bytes("\x41\x00\x42", 3);
-    t.form->Text2->setText(DisplayText(bytes));
-    BinaryTextBox::SetPaneBytes(t.form->Text2->hWnd(), bytes);
+    t.setOutput(bytes);
     t.form->Command2->click();
-    QTRY_COMPARE_WITH_TIMEOUT(t.inputBytes(), bytes, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(t.input(), bytes, kWait);
     QCOMPARE(t.count(), QStringLiteral("3"));
 }
 
@@ -270,7 +224,7 @@ void TestTerminalE2E::farEndVanishesMidStream()
 
     // Whatever reached the window is kept, in order, with its count; the
     // stream can only have been cut, never corrupted.
-    const QByteArray received = t.inputBytes();
+    const QByteArray received = t.input();
     QVERIFY(received.size() >= before);
     QVERIFY(received.size() <= written);
     QVERIFY(received == stream.left(received.size()));
@@ -280,14 +234,14 @@ void TestTerminalE2E::farEndVanishesMidStream()
     // The window still works: choosing the port again reports it missing,
     // once, and leaves it selected.
     {
-        BoxCloser closer;
+        MessageBoxLog closer;
         emit t.form->Combo2->activated(1);
-        QCOMPARE(closer.texts, QStringList{QStringLiteral("The selected serial port is not available.")});
-        QCOMPARE(closer.titles, QStringList{QStringLiteral("Portlark Error")});
+        QCOMPARE(closer.texts(), QStringList{QStringLiteral("The selected serial port is not available.")});
+        QCOMPARE(closer.titles(), QStringList{QStringLiteral("Portlark Error")});
     }
     QCOMPARE(t.form->Combo2->currentIndex(), 1);
     QVERIFY(!t.comm->IsOpen());
-    QCOMPARE(t.inputBytes(), received);
+    QCOMPARE(t.input(), received);
 
     // A new cable on the same COM number is taken at the next choice.
     pair = std::make_unique<SocatPair>();
@@ -299,7 +253,7 @@ void TestTerminalE2E::farEndVanishesMidStream()
     QCOMPARE(t.count(), QStringLiteral("0"));
     RawTty far(pair->pathB());
     QVERIFY(far.writeAll(QByteArray("\x00ok", 3)));
-    QTRY_COMPARE_WITH_TIMEOUT(t.inputBytes(), QByteArray("\x00ok", 3), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("\x00ok", 3), kWait);
     QCOMPARE(t.count(), QStringLiteral("3"));
 }
 
