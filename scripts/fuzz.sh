@@ -70,6 +70,8 @@ for t in "${targets[@]}"; do
     if [ "$status" -ne 0 ]; then
         failed=1
         tail -n 60 "$work/$t.log"
+        echo "Reproduce: $build/tests/fuzz/$t <input written above>" \
+             "(PORTLARK_FUZZ_TRACE=1 prints each step of fuzz_paneedit)"
         summary+=("$(printf '%-22s FAILED (exit %d) after %s executions' "$t" "$status" "${execs:-?}")")
     else
         tail -n 3 "$work/$t.log"

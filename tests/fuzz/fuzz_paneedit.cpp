@@ -31,7 +31,8 @@ using namespace BinaryTextBox;
 
 namespace {
 
-std::unique_ptr<QApplication> app;
+// Never destroyed: at exit the toolkit's own globals may already be gone.
+QApplication *app = nullptr;
 // PORTLARK_FUZZ_TRACE=1 prints every step, to follow a crashing input.
 bool trace = false;
 
@@ -176,8 +177,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_ACCESSIBILITY", "0");
     trace = qEnvironmentVariableIntValue("PORTLARK_FUZZ_TRACE") != 0;
-    // Never destroyed: at exit the toolkit's own globals may already be gone.
-    app = std::make_unique<QApplication>(*argc, *argv);
+    app = new QApplication(*argc, *argv);
     return 0;
 }
 
