@@ -214,6 +214,20 @@ bool PaneWindowProc::keyPress(ByteLineEdit *box, QKeyEvent *event)
     }
     if (ch == 0)
         return true;
+    if (ch == VK_BACK) {
+        // A Backspace code typed by another key (Ctrl+H) deletes as Backspace
+        // does; the box does not act on it, so both edits are made here.
+        if (!box->Locked()) {
+            QByteArray bytes = GetPaneBytes(box->hWnd());
+            if (box->SelLength() == 0 && box->SelStart() > 0) {
+                box->setSelStart(box->SelStart() - 1);
+                box->setSelLength(1);
+            }
+            ReplaceSelection(box, bytes, {});
+            SetPaneBytes(box->hWnd(), bytes);
+        }
+        return true;
+    }
     PaneKeyPress(box, ch);
     return ch == 0;
 }

@@ -110,6 +110,9 @@ void tst_PaneKeys::editing_data()
     QTest::newRow("Backspace without text") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace) } << QByteArray("abd");
     QTest::newRow("Shift+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, shift, "\b") } << QByteArray("abd");
     QTest::newRow("Ctrl+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, ctrl, "\x7f") } << QByteArray("abd");
+    QTest::newRow("Ctrl+H deletes as Backspace") << abcd << 2 << 0 << Strokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("acd");
+    QTest::newRow("Ctrl+H over selection") << abcd << 1 << 2 << Strokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("ad");
+    QTest::newRow("Ctrl+H at 0") << abcd << 0 << 0 << Strokes{ key(Qt::Key_H, ctrl, "\x08") } << abcd;
     QTest::newRow("Alt+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, alt, "\b") } << abcd;
     QTest::newRow("Alt+Shift+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, alt | shift, "\b") } << abcd;
     QTest::newRow("Delete at end") << abcd << 4 << 0 << Strokes{ key(Qt::Key_Delete, {}, "\x7f") } << abcd;
