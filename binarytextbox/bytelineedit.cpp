@@ -11,7 +11,10 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QGlyphRun>
 #include <QPainter>
+#include <QTextLayout>
+#include <QVarLengthArray>
 #include <QStyle>
 #include <QStyleOptionFrame>
 
@@ -237,9 +240,28 @@ void ByteLineEdit::updateMetrics()
     m_lineHeight = fm.height();
     // A glyph that comes from a fallback font may be wider or narrower than
     // the cell; centring it keeps it inside its own cell.
+    m_glyphFonts.clear();
     for (int b = 0; b < 256; ++b) {
         const QString glyph(QChar(Cp437Glyph(static_cast<unsigned char>(b))));
         m_glyphOffset[b] = (m_cellWidth - fmf.horizontalAdvance(glyph)) / 2.0;
+        m_cellGlyphs[b] = CellGlyph();
+        if (glyph.at(0).isSpace())
+            continue;
+        // The layout picks the font that has the glyph, a fallback included.
+        QTextLayout layout(glyph, font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        if (runs.size() != 1 || runs.first().glyphIndexes().size() != 1)
+            continue;
+        const QRawFont raw = runs.first().rawFont();
+        qsizetype fontIndex = m_glyphFonts.indexOf(raw);
+        if (fontIndex < 0) {
+            fontIndex = m_glyphFonts.size();
+            m_glyphFonts.append(raw);
+        }
+        m_cellGlyphs[b] = {int(fontIndex), runs.first().glyphIndexes().first()};
     }
 }
 
@@ -724,25 +746,35 @@ void ByteLineEdit::paintEvent(QPaintEvent *)
     }
 
     // One glyph per cell, each placed at its own cell: a glyph from a
-    // fallback font can never push the cells after it out of line.
-    const QString glyphs = Cp437String(m_text.constData() + first, count);
+    // fallback font can never push the cells after it out of line. The cells
+    // are drawn as one glyph run per font and colour.
     const QColor textColor = pal.color(QPalette::Text);
     const QColor selectedColor = pal.color(QPalette::HighlightedText);
-    bool selectedPen = false;
-    painter.setPen(textColor);
-    for (qsizetype i = 0; i < count; ++i) {
-        const QChar glyph = glyphs.at(i);
-        if (glyph.isSpace())
-            continue;
-        const qsizetype position = first + i;
-        const bool selected = position >= selFrom && position < selTo;
-        if (selected != selectedPen) {
-            painter.setPen(selected ? selectedColor : textColor);
-            selectedPen = selected;
+    QVarLengthArray<quint32, 128> indexes;
+    QVarLengthArray<QPointF, 128> positions;
+    for (int selected = 0; selected < 2; ++selected) {
+        painter.setPen(selected ? selectedColor : textColor);
+        for (qsizetype f = 0; f < m_glyphFonts.size(); ++f) {
+            indexes.clear();
+            positions.clear();
+            for (qsizetype i = 0; i < count; ++i) {
+                const qsizetype position = first + i;
+                if ((position >= selFrom && position < selTo) != bool(selected))
+                    continue;
+                const unsigned char byte = static_cast<unsigned char>(m_text.at(position));
+                if (m_cellGlyphs[byte].font != f)
+                    continue;
+                indexes.append(m_cellGlyphs[byte].index);
+                positions.append(QPointF(r.left() + int(i) * m_cellWidth + m_glyphOffset[byte], baseline));
+            }
+            if (indexes.isEmpty())
+                continue;
+            QGlyphRun run;
+            run.setRawFont(m_glyphFonts.at(f));
+            run.setGlyphIndexes(QList<quint32>(indexes.cbegin(), indexes.cend()));
+            run.setPositions(QList<QPointF>(positions.cbegin(), positions.cend()));
+            painter.drawGlyphRun(QPointF(), run);
         }
-        const unsigned char byte = static_cast<unsigned char>(m_text.at(position));
-        painter.drawText(QPointF(r.left() + int(i) * m_cellWidth + m_glyphOffset[byte], baseline),
-                         QString(glyph));
     }
 
     // A read-only box shows no caret, like a read-only line edit.

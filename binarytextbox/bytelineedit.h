@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QRawFont>
 #include <QWidget>
+
+#include <array>
 
 // A single-line edit box whose text is a byte string, one character cell per
 // byte, drawn with the code page 437 glyph of each byte in a fixed-pitch font.
@@ -121,6 +125,11 @@ private:
     int m_ascent = 0;
     int m_lineHeight = 0;
     qreal m_glyphOffset[256] = {};   // centring of glyphs narrower or wider than a cell
+    // Each byte's glyph as a font and glyph index, found once per font so
+    // painting draws ready glyphs instead of laying text out cell by cell.
+    struct CellGlyph { int font = -1; quint32 index = 0; };
+    std::array<CellGlyph, 256> m_cellGlyphs{};
+    QList<QRawFont> m_glyphFonts;
 
     bool m_caretOn = false;
     int m_blinkTimer = 0;

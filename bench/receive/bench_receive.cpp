@@ -398,7 +398,25 @@ int main(int argc, char *argv[])
     steadyClock.start();
     const double cpu0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const double main0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    // The share is also taken over each second: on a shared virtual machine
+    // single seconds are sometimes charged several times the usual, and the
+    // median shows the program's own steady cost beside the overall mean.
+    QList<double> perSecond;
+    QElapsedTimer windowClock;
+    windowClock.start();
+    double windowCpu = cpu0;
+    QTimer window;
+    QObject::connect(&window, &QTimer::timeout, [&] {
+        const double cpuNow = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        perSecond.append(100.0 * (cpuNow - windowCpu) / (windowClock.nsecsElapsed() / 1e9));
+        windowCpu = cpuNow;
+        windowClock.restart();
+    });
+    window.start(1000);
     runUntil([&] { return received >= base + steadyBytes; }, [&] { return received; }, 20000);
+    window.stop();
+    std::sort(perSecond.begin(), perSecond.end());
+    const double medianShare = perSecond.isEmpty() ? 0 : perSecond.at(perSecond.size() / 2);
     const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     const double mainCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - main0;
     const double wall = steadyClock.nsecsElapsed() / 1e9;
@@ -427,6 +445,12 @@ int main(int argc, char *argv[])
         QStringLiteral("<= 4 B"), yesNo(perByte <= 4));
     row(QStringLiteral("CPU at 115200 baud (whole process)"), QStringLiteral("%1 % of a core").arg(share, 0, 'f', 2),
         QStringLiteral("<= 2 %"), yesNo(share <= 2));
+    row(QStringLiteral("  median of 1 s windows"),
+        QStringLiteral("%1 % (%2 to %3)")
+            .arg(medianShare, 0, 'f', 2)
+            .arg(perSecond.isEmpty() ? 0 : perSecond.first(), 0, 'f', 2)
+            .arg(perSecond.isEmpty() ? 0 : perSecond.last(), 0, 'f', 2),
+        QStringLiteral("<= 2 %"), yesNo(medianShare <= 2));
     row(QStringLiteral("  of it the main thread"),
         QStringLiteral("%1 % of a core").arg(wall > 0 ? 100.0 * mainCpu / wall : 0, 0, 'f', 2), QString(), QString());
     row(QStringLiteral("receive events (mean block) in the flood"),
