@@ -15,6 +15,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 build=${PORTLARK_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-${PORTLARK_FUZZ_SECONDS:-60}}
 [ $# -gt 0 ] && shift
@@ -25,20 +26,7 @@ targets=("$@")
 packages=(clang libclang-rt-14-dev cmake ninja-build qt6-base-dev qt6-serialport-dev
           qt6-qpa-plugins fonts-dejavu-core)
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
-
-install_missing
+install_missing "${packages[@]}"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPORTLARK_FUZZ=ON
 ninja -C "$build" -j"$(nproc)" "${targets[@]}"

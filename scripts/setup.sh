@@ -10,23 +10,11 @@ set -euo pipefail
 
 mode=${1:-run}
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 build=${PORTLARK_BUILD_DIR:-$root/build}
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
           fonts-dejavu-core xvfb xauth xdotool socat x11-utils procps)
-
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
 
 build_all() {
     local type=${PORTLARK_BUILD_TYPE:-RelWithDebInfo}
@@ -56,7 +44,7 @@ ensure_display() {
 cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 
-install_missing
+install_missing "${packages[@]}"
 build_all
 
 case "$mode" in
