@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QGlyphRun>
+#include <QHash>
 #include <QPainter>
 #include <QTextLayout>
 #include <QVarLengthArray>
@@ -231,24 +232,34 @@ QRect ByteLineEdit::textRect() const
     return m_textRect;
 }
 
-void ByteLineEdit::updateMetrics()
+namespace {
+
+// Glyph tables by font, shared by every box in that font.
+std::shared_ptr<const ByteLineEdit::GlyphTable> glyphTableFor(const QFont &font, int cellWidth)
 {
-    const QFontMetrics fm(font());
-    const QFontMetricsF fmf(font());
-    m_cellWidth = qMax(1, fm.horizontalAdvance(QLatin1Char('0')));
-    m_ascent = fm.ascent();
-    m_lineHeight = fm.height();
-    // A glyph that comes from a fallback font may be wider or narrower than
-    // the cell; centring it keeps it inside its own cell.
-    m_glyphFonts.clear();
+    // Never destroyed, only emptied when the application goes, while the
+    // font system still exists for the fonts it holds to be released.
+    using Tables = QHash<QString, std::shared_ptr<const ByteLineEdit::GlyphTable>>;
+    static Tables *const tables = [] {
+        qAddPostRoutine([] { tables->clear(); });
+        return new Tables;
+    }();
+    const QString key = font.key() + u'/' + QString::number(cellWidth);
+    if (const auto found = tables->constFind(key); found != tables->cend())
+        return *found;
+
+    auto table = std::make_shared<ByteLineEdit::GlyphTable>();
+    const QFontMetricsF fmf(font);
     for (int b = 0; b < 256; ++b) {
         const QString glyph(QChar(Cp437Glyph(static_cast<unsigned char>(b))));
-        m_glyphOffset[b] = (m_cellWidth - fmf.horizontalAdvance(glyph)) / 2.0;
-        m_cellGlyphs[b] = CellGlyph();
+        auto &cell = table->cells[b];
+        // A glyph that comes from a fallback font may be wider or narrower
+        // than the cell; centring it keeps it inside its own cell.
+        cell.offset = (cellWidth - fmf.horizontalAdvance(glyph)) / 2.0;
         if (glyph.at(0).isSpace())
             continue;
         // The layout picks the font that has the glyph, a fallback included.
-        QTextLayout layout(glyph, font());
+        QTextLayout layout(glyph, font);
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();
@@ -256,13 +267,27 @@ void ByteLineEdit::updateMetrics()
         if (runs.size() != 1 || runs.first().glyphIndexes().size() != 1)
             continue;
         const QRawFont raw = runs.first().rawFont();
-        qsizetype fontIndex = m_glyphFonts.indexOf(raw);
+        qsizetype fontIndex = table->fonts.indexOf(raw);
         if (fontIndex < 0) {
-            fontIndex = m_glyphFonts.size();
-            m_glyphFonts.append(raw);
+            fontIndex = table->fonts.size();
+            table->fonts.append(raw);
         }
-        m_cellGlyphs[b] = {int(fontIndex), runs.first().glyphIndexes().first()};
+        cell.font = int(fontIndex);
+        cell.index = runs.first().glyphIndexes().first();
     }
+    tables->insert(key, table);
+    return table;
+}
+
+} // namespace
+
+void ByteLineEdit::updateMetrics()
+{
+    const QFontMetrics fm(font());
+    m_cellWidth = qMax(1, fm.horizontalAdvance(QLatin1Char('0')));
+    m_ascent = fm.ascent();
+    m_lineHeight = fm.height();
+    m_glyphs = glyphTableFor(font(), m_cellWidth);
 }
 
 qsizetype ByteLineEdit::positionAt(int x) const
@@ -752,9 +777,10 @@ void ByteLineEdit::paintEvent(QPaintEvent *)
     const QColor selectedColor = pal.color(QPalette::HighlightedText);
     QVarLengthArray<quint32, 128> indexes;
     QVarLengthArray<QPointF, 128> positions;
+    const GlyphTable &glyphs = *m_glyphs;
     for (int selected = 0; selected < 2; ++selected) {
         painter.setPen(selected ? selectedColor : textColor);
-        for (qsizetype f = 0; f < m_glyphFonts.size(); ++f) {
+        for (qsizetype f = 0; f < glyphs.fonts.size(); ++f) {
             indexes.clear();
             positions.clear();
             for (qsizetype i = 0; i < count; ++i) {
@@ -762,15 +788,16 @@ void ByteLineEdit::paintEvent(QPaintEvent *)
                 if ((position >= selFrom && position < selTo) != bool(selected))
                     continue;
                 const unsigned char byte = static_cast<unsigned char>(m_text.at(position));
-                if (m_cellGlyphs[byte].font != f)
+                const GlyphTable::Cell &cell = glyphs.cells[byte];
+                if (cell.font != f)
                     continue;
-                indexes.append(m_cellGlyphs[byte].index);
-                positions.append(QPointF(r.left() + int(i) * m_cellWidth + m_glyphOffset[byte], baseline));
+                indexes.append(cell.index);
+                positions.append(QPointF(r.left() + int(i) * m_cellWidth + cell.offset, baseline));
             }
             if (indexes.isEmpty())
                 continue;
             QGlyphRun run;
-            run.setRawFont(m_glyphFonts.at(f));
+            run.setRawFont(glyphs.fonts.at(f));
             run.setGlyphIndexes(QList<quint32>(indexes.cbegin(), indexes.cend()));
             run.setPositions(QList<QPointF>(positions.cbegin(), positions.cend()));
             painter.drawGlyphRun(QPointF(), run);

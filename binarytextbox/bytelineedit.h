@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 // A single-line edit box whose text is a byte string, one character cell per
 // byte, drawn with the code page 437 glyph of each byte in a fixed-pitch font.
@@ -66,6 +67,16 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // Each byte's glyph as a font and glyph index, with its centring in the
+    // cell: found once per font (and shared by every box in that font), so
+    // painting draws ready glyphs instead of laying text out cell by cell.
+    struct GlyphTable
+    {
+        struct Cell { int font = -1; quint32 index = 0; qreal offset = 0; };
+        std::array<Cell, 256> cells{};
+        QList<QRawFont> fonts;
+    };
+
 signals:
     // Emitted after the user's own editing changed the text.
     void textEdited();
@@ -124,12 +135,7 @@ private:
     int m_cellWidth = 8;
     int m_ascent = 0;
     int m_lineHeight = 0;
-    qreal m_glyphOffset[256] = {};   // centring of glyphs narrower or wider than a cell
-    // Each byte's glyph as a font and glyph index, found once per font so
-    // painting draws ready glyphs instead of laying text out cell by cell.
-    struct CellGlyph { int font = -1; quint32 index = 0; };
-    std::array<CellGlyph, 256> m_cellGlyphs{};
-    QList<QRawFont> m_glyphFonts;
+    std::shared_ptr<const GlyphTable> m_glyphs;
 
     bool m_caretOn = false;
     int m_blinkTimer = 0;
