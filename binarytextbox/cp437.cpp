@@ -44,12 +44,3 @@ char16_t Cp437Glyph(unsigned char byte)
 {
     return kGlyphs[byte];
 }
-
-QString Cp437String(const char *bytes, qsizetype count)
-{
-    QString out(count, Qt::Uninitialized);
-    QChar *dst = out.data();
-    for (qsizetype i = 0; i < count; ++i)
-        dst[i] = QChar(kGlyphs[static_cast<unsigned char>(bytes[i])]);
-    return out;
-}
