@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class LineObserver;
+
 // The serial communications control that the terminal window drives: one port,
 // its line settings, its modem lines and its data. The terminal knows only this
 // interface; the real ports, the loopback plug and the test fake stand behind it.
@@ -93,9 +95,18 @@ public:
     // The device the current or last port number refers to, for messages.
     virtual QString DeviceName() const = 0;
 
+    // The observer that sees every event on the line as it happens (the
+    // session record); nullptr for none. Not owned. A control that has no
+    // line of its own (the test fake) may ignore it.
+    void setLineObserver(LineObserver *observer) { m_observer = observer; }
+    LineObserver *lineObserver() const { return m_observer; }
+
 signals:
     // Raised on the control's thread, between other handlers: with
     // EventReceive whenever received data is waiting, and with the other codes
     // on line changes and when the device goes away.
     void SerialEvent();
+
+private:
+    LineObserver *m_observer = nullptr;
 };

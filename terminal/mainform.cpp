@@ -220,6 +220,9 @@ void MainForm::buildMenus()
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuASCIIChart = action(mnuTools, QStringLiteral("mnuASCIIChart"), QStringLiteral("ASCII Chart..."));
 
+    mnuSession = menuBar()->addMenu(QStringLiteral("&Session"));
+    mnuSession->setObjectName(QStringLiteral("mnuSession"));
+
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuIndex = action(mnuHelp, QStringLiteral("mnuIndex"), QStringLiteral("&Index"));

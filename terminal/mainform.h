@@ -77,6 +77,9 @@ public:
     QAction *mnuExit = nullptr;
     QMenu *mnuTools = nullptr;
     QAction *mnuASCIIChart = nullptr;
+    // The session's own tools (record, capture, port life); not on the
+    // original form, so it stands apart from the form's menus.
+    QMenu *mnuSession = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuIndex = nullptr;
     QAction *mnuSeperator2 = nullptr;

@@ -630,7 +630,7 @@ void TestTerminal::tabOrderAndMenus()
     QStringList menus;
     for (QAction *a : f.menuBar()->actions())
         menus << a->text();
-    QCOMPARE(menus, (QStringList{"&File", "&Tools", "&Help"}));
+    QCOMPARE(menus, (QStringList{"&File", "&Tools", "&Session", "&Help"}));
     auto items = [](QMenu *m) {
         QStringList out;
         for (QAction *a : m->actions())
