@@ -1,0 +1,465 @@
+#include "sessionrecord.h"
+
+#include "pcapng.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int FlushIntervalMs = 50;
+// Written at once, outside the timer, when the buffer grows past this.
+constexpr qint64 EagerFlushBytes = 1 << 20;
+// Below this much free space the status line warns.
+constexpr qint64 LowSpaceBytes = qint64(64) << 20;
+constexpr int SpaceCheckTicks = 20;
+
+qint64 realtimeNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+QString handshakeName(int handshake)
+{
+    switch (handshake) {
+    case 0: return QStringLiteral("none");
+    case 1: return QStringLiteral("XON/XOFF");
+    case 2: return QStringLiteral("RTS/CTS");
+    case 3: return QStringLiteral("none, RTS off");
+    default: return QString::number(handshake);
+    }
+}
+
+QString countersText(const LineObserver::ErrorCounters &c)
+{
+    return QStringLiteral("overrun %1, buffer overrun %2, parity %3, framing %4, break %5")
+        .arg(c.overrun).arg(c.bufferOverrun).arg(c.parity).arg(c.framing).arg(c.breaks);
+}
+
+bool lockFree(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+} // namespace
+
+SessionRecord::SessionRecord(const QString &directory, QObject *parent) : QObject(parent)
+{
+    m_startMono = LineObserver::now();
+    m_startWallNs = realtimeNs();
+
+    const QString dir = directory.isEmpty() ? defaultDirectory() : directory;
+    if (!QDir().mkpath(dir)) {
+        m_error = QStringLiteral("%1: cannot create the folder").arg(dir);
+        return;
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 0; n < 100 && m_fd < 0; ++n) {
+        m_path = QDir(dir).filePath(QStringLiteral("session-%1-%2%3.pcapng")
+                                        .arg(stamp)
+                                        .arg(QCoreApplication::applicationPid())
+                                        .arg(n ? QStringLiteral("-%1").arg(n) : QString()));
+        m_fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (m_fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (m_fd < 0) {
+        m_error = QStringLiteral("%1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    // Held for the record's life: a spool whose lock is free is an orphan.
+    ::flock(m_fd, LOCK_EX | LOCK_NB);
+
+    const QString start = QDateTime::fromMSecsSinceEpoch(m_startWallNs / 1000000)
+                              .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
+                              .toString(Qt::ISODateWithMs);
+    m_pending = Pcapng::fileHeader(QStringLiteral("Portlark session started %1").arg(start));
+    m_flushTimer.setInterval(FlushIntervalMs);
+    connect(&m_flushTimer, &QTimer::timeout, this, &SessionRecord::flush);
+    m_flushTimer.start();
+    flush();
+}
+
+SessionRecord::~SessionRecord()
+{
+    if (m_fd < 0)
+        return;
+    flush();
+    if (!m_keep)
+        ::unlink(QFile::encodeName(m_path).constData());
+    ::close(m_fd);
+}
+
+QString SessionRecord::defaultDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+           + QStringLiteral("/NerovaPortlark");
+}
+
+QStringList SessionRecord::orphanedSpools(const QString &directory)
+{
+    const QDir dir(directory.isEmpty() ? defaultDirectory() : directory);
+    QStringList found;
+    const auto files = dir.entryInfoList({QStringLiteral("session-*.pcapng")}, QDir::Files, QDir::Name);
+    for (const QFileInfo &f : files)
+        if (lockFree(f.absoluteFilePath()))
+            found << f.absoluteFilePath();
+    return found;
+}
+
+QDateTime SessionRecord::startTime() const
+{
+    return QDateTime::fromMSecsSinceEpoch(m_startWallNs / 1000000);
+}
+
+RecordEvent SessionRecord::event(qint64 i) const
+{
+    if (i < 0 || i >= m_index.size())
+        return {};
+    return m_index[i];
+}
+
+void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, const QString &comment)
+{
+    if (m_fd < 0)
+        return;
+    if (m_needMarker) {
+        // The first event after a failed write says what was lost before it.
+        m_needMarker = false;
+        m_markerRx = m_unreportedLostRx;
+        m_markerTx = m_unreportedLostTx;
+        m_markerEvents = m_unreportedLostEvents;
+        m_unreportedLostRx = m_unreportedLostTx = m_unreportedLostEvents = 0;
+        m_markerPending = true;
+        append(RecordEvent::NotKept, time, QByteArray(),
+               QStringLiteral("Not kept (disk full): %1 events, %2 bytes received, %3 bytes sent")
+                   .arg(m_markerEvents).arg(m_markerRx).arg(m_markerTx));
+    }
+
+    RecordEvent e;
+    e.time = time;
+    e.offset = m_flushed.load(std::memory_order_relaxed) + m_pending.size();
+    e.length = RecordEvent::isDataKind(kind) ? quint32(payload.size()) : 0;
+    e.kind = kind;
+    e.lines = m_lines;
+    m_index.append(e);
+
+    Pcapng::appendPacket(m_pending, wallTimeNs(time), rtacEventType(kind), m_lines, payload.constData(),
+                         e.length, comment);
+    if (m_pending.size() >= EagerFlushBytes)
+        writePending();
+}
+
+quint8 SessionRecord::rtacEventType(quint8 kind) const
+{
+    switch (kind) {
+    case RecordEvent::Received: return Pcapng::DataRxStart;
+    case RecordEvent::Sent: return Pcapng::DataTxStart;
+    case RecordEvent::BreakSent: return Pcapng::SerialBreak;
+    case RecordEvent::NotKept: return Pcapng::CaptureDataLost;
+    case RecordEvent::Errors: return m_errorEventType;
+    default: return Pcapng::StatusChange;
+    }
+}
+
+void SessionRecord::portOpened(qint64 time, const QString &device, const QString &mode, int handshake,
+                               bool reopened)
+{
+    m_mode = mode;
+    m_haveCounters = false;
+    append(reopened ? RecordEvent::Reopened : RecordEvent::Opened, time, QByteArray(),
+           QStringLiteral("Port %1: %2, %3, handshake %4")
+               .arg(reopened ? QStringLiteral("reopened") : QStringLiteral("opened"), device, mode,
+                    handshakeName(handshake)));
+}
+
+void SessionRecord::portClosed(qint64 time)
+{
+    append(RecordEvent::Closed, time, QByteArray(), QStringLiteral("Port closed"));
+    m_lines = 0;
+}
+
+void SessionRecord::portLost(qint64 time, const QString &reason)
+{
+    append(RecordEvent::PortLost, time, QByteArray(),
+           reason.isEmpty() ? QStringLiteral("Port lost") : QStringLiteral("Port lost: %1").arg(reason));
+    m_lines = 0;
+}
+
+void SessionRecord::bytesReceived(qint64 time, const QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        append(RecordEvent::Received, time, bytes, QString());
+}
+
+void SessionRecord::bytesSent(qint64 time, const QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        append(RecordEvent::Sent, time, bytes, QString());
+}
+
+void SessionRecord::outputLines(qint64 time, bool dtr, bool rts)
+{
+    m_lines = quint8((m_lines & ~(RecordEvent::Dtr | RecordEvent::Rts)) | (dtr ? RecordEvent::Dtr : 0)
+                     | (rts ? RecordEvent::Rts : 0));
+    append(RecordEvent::OutputLines, time, QByteArray(), linesText(RecordEvent::OutputLines, m_lines));
+}
+
+void SessionRecord::inputLines(qint64 time, bool cts, bool dsr, bool cd, bool ri)
+{
+    const quint8 in = RecordEvent::Cts | RecordEvent::Dsr | RecordEvent::Cd | RecordEvent::Ri;
+    m_lines = quint8((m_lines & ~in) | (cts ? RecordEvent::Cts : 0) | (dsr ? RecordEvent::Dsr : 0)
+                     | (cd ? RecordEvent::Cd : 0) | (ri ? RecordEvent::Ri : 0));
+    append(RecordEvent::InputLines, time, QByteArray(), linesText(RecordEvent::InputLines, m_lines));
+}
+
+void SessionRecord::errorCounters(qint64 time, const ErrorCounters &c)
+{
+    QStringList grew;
+    m_errorEventType = Pcapng::StatusChange;
+    if (m_haveCounters) {
+        const ErrorCounters &p = m_lastCounters;
+        // The header has one event type: the first kind of error that grew.
+        auto note = [&](quint32 now, quint32 before, const char *name, quint8 type) {
+            if (now > before) {
+                grew << QStringLiteral("+%1 %2").arg(now - before).arg(QLatin1String(name));
+                if (m_errorEventType == Pcapng::StatusChange)
+                    m_errorEventType = type;
+            }
+        };
+        note(c.framing, p.framing, "framing", Pcapng::FramingError);
+        note(c.parity, p.parity, "parity", Pcapng::ParityError);
+        note(c.breaks, p.breaks, "break", Pcapng::SerialBreak);
+        note(c.overrun, p.overrun, "overrun", Pcapng::SerialOverflow);
+        note(c.bufferOverrun, p.bufferOverrun, "buffer overrun", Pcapng::SerialOverflow);
+    }
+    m_lastCounters = c;
+    m_haveCounters = true;
+    QString text = QStringLiteral("Line errors: %1").arg(countersText(c));
+    if (!grew.isEmpty())
+        text += QStringLiteral(" (%1)").arg(grew.join(QStringLiteral(", ")));
+    append(RecordEvent::Errors, time, QByteArray(), text);
+}
+
+void SessionRecord::noErrorCounters(qint64 time)
+{
+    append(RecordEvent::NoErrorCounters, time, QByteArray(),
+           QStringLiteral("Line errors: this device keeps no error counters"));
+}
+
+void SessionRecord::breakSent(qint64 time, int milliseconds)
+{
+    append(RecordEvent::BreakSent, time, QByteArray(), QStringLiteral("Break sent, %1 ms").arg(milliseconds));
+}
+
+QString SessionRecord::linesText(quint8 kind, quint8 lines)
+{
+    auto on = [lines](quint8 bit) { return onOff(lines & bit); };
+    if (kind == RecordEvent::OutputLines)
+        return QStringLiteral("DTR %1, RTS %2").arg(on(RecordEvent::Dtr), on(RecordEvent::Rts));
+    return QStringLiteral("CTS %1, DSR %2, CD %3, RI %4")
+        .arg(on(RecordEvent::Cts), on(RecordEvent::Dsr), on(RecordEvent::Cd), on(RecordEvent::Ri));
+}
+
+bool SessionRecord::readSpool(qint64 offset, char *to, qint64 length) const
+{
+    const qint64 flushed = m_flushed.load(std::memory_order_acquire);
+    if (offset >= flushed) {
+        // Still in memory (only ever read on the record's own thread).
+        const qint64 at = offset - flushed;
+        if (at + length > m_pending.size())
+            return false;
+        std::memcpy(to, m_pending.constData() + at, size_t(length));
+        return true;
+    }
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(m_fd, to + done, size_t(length - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+QByteArray SessionRecord::payload(qint64 i) const
+{
+    if (i < 0 || i >= m_index.size())
+        return {};
+    const RecordEvent &e = m_index[i];
+    if (e.length == 0 || (e.flags & RecordEvent::FlagLost))
+        return {};
+    QByteArray out(qsizetype(e.length), Qt::Uninitialized);
+    if (!readSpool(e.offset + Pcapng::PayloadOffset, out.data(), e.length))
+        return {};
+    return out;
+}
+
+QString SessionRecord::readComment(const RecordEvent &e) const
+{
+    char head[8];
+    if (!readSpool(e.offset, head, 8))
+        return QString();
+    const qint64 total = qFromLittleEndian<quint32>(head + 4);
+    if (total < Pcapng::PacketDataOffset || total > (1 << 20))
+        return QString();
+    QByteArray block(qsizetype(total), Qt::Uninitialized);
+    if (!readSpool(e.offset, block.data(), total))
+        return QString();
+    return Pcapng::packetComment(block);
+}
+
+QString SessionRecord::describe(qint64 i) const
+{
+    if (i < 0 || i >= m_index.size())
+        return QString();
+    const RecordEvent &e = m_index[i];
+    QString text;
+    switch (e.kind) {
+    case RecordEvent::Received:
+        text = QStringLiteral("Received %1 bytes").arg(e.length);
+        break;
+    case RecordEvent::Sent:
+        text = QStringLiteral("Sent %1 bytes").arg(e.length);
+        break;
+    case RecordEvent::OutputLines:
+    case RecordEvent::InputLines:
+        text = linesText(e.kind, e.lines);
+        break;
+    default:
+        if (!(e.flags & RecordEvent::FlagLost))
+            text = readComment(e);
+        break;
+    }
+    if (e.flags & RecordEvent::FlagLost)
+        text += text.isEmpty() ? QStringLiteral("Not kept (disk full)") : QStringLiteral(" (not kept: disk full)");
+    return text;
+}
+
+bool SessionRecord::writePending()
+{
+    if (m_pending.isEmpty())
+        return true;
+    const qint64 start = m_flushed.load(std::memory_order_relaxed);
+    qint64 done = 0;
+    int error = 0;
+    while (done < m_pending.size()) {
+        const ssize_t n = ::pwrite(m_fd, m_pending.constData() + done, size_t(m_pending.size() - done),
+                                   off_t(start + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += n;
+    }
+    if (error == 0) {
+        m_pending.clear();
+        m_flushed.store(start + done, std::memory_order_release);
+        m_committed.store(m_index.size(), std::memory_order_release);
+        if (m_writeFailed) {
+            m_writeFailed = false;
+            emit storageProblem(QString());
+        }
+        m_markerPending = false;
+        return true;
+    }
+
+    // Half a block would spoil the file for every reader: cut it back to the
+    // last whole block and mark what was waiting as lost.
+    // (Should the cut fail, the next write overwrites the part from `start`.)
+    if (done > 0 && ::ftruncate(m_fd, off_t(start)) != 0) {
+    }
+    const qint64 first = m_committed.load(std::memory_order_relaxed);
+    for (qint64 i = first; i < m_index.size(); ++i) {
+        RecordEvent &e = m_index[i];
+        e.flags |= RecordEvent::FlagLost;
+        if (e.kind == RecordEvent::NotKept)
+            continue;
+        ++m_unreportedLostEvents;
+        if (e.kind == RecordEvent::Received) {
+            m_lostRx += e.length;
+            m_unreportedLostRx += e.length;
+        } else if (e.kind == RecordEvent::Sent) {
+            m_lostTx += e.length;
+            m_unreportedLostTx += e.length;
+        }
+    }
+    if (m_markerPending) {
+        // The marker itself was lost with what it reported: report it again.
+        m_unreportedLostRx += m_markerRx;
+        m_unreportedLostTx += m_markerTx;
+        m_unreportedLostEvents += m_markerEvents;
+        m_markerPending = false;
+    }
+    m_pending.clear();
+    m_committed.store(m_index.size(), std::memory_order_release);
+    m_needMarker = true;
+    m_writeFailed = true;
+    emit storageProblem(QStringLiteral("Session record: cannot write to %1 (%2); %3 bytes received, "
+                                       "%4 bytes sent not kept")
+                            .arg(QFileInfo(m_path).absolutePath(),
+                                 QString::fromLocal8Bit(std::strerror(error)))
+                            .arg(m_lostRx)
+                            .arg(m_lostTx));
+    return false;
+}
+
+void SessionRecord::checkFreeSpace()
+{
+    struct statvfs st{};
+    if (::fstatvfs(m_fd, &st) != 0)
+        return;
+    const qint64 free = qint64(st.f_bavail) * qint64(st.f_frsize);
+    const bool low = free < LowSpaceBytes;
+    if (low == m_spaceLow || m_writeFailed)
+        return;
+    m_spaceLow = low;
+    emit storageProblem(low ? QStringLiteral("Session record: disk nearly full (%1 MiB free in %2)")
+                                  .arg(free >> 20)
+                                  .arg(QFileInfo(m_path).absolutePath())
+                            : QString());
+}
+
+void SessionRecord::flush()
+{
+    if (m_fd < 0)
+        return;
+    writePending();
+    if (++m_ticks >= SpaceCheckTicks) {
+        m_ticks = 0;
+        checkFreeSpace();
+    }
+    const qint64 committed = m_committed.load(std::memory_order_relaxed);
+    if (committed > m_announced) {
+        const qint64 first = m_announced;
+        m_announced = committed;
+        emit eventsAppended(first, committed - first);
+    }
+}
