@@ -21,7 +21,7 @@ seconds=${1:-${PORTLARK_FUZZ_SECONDS:-60}}
 [ $# -gt 0 ] && shift
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_leadingnumber fuzz_modestring fuzz_storednumber
-                                      fuzz_clipboardblock fuzz_paneedit)
+                                      fuzz_clipboardblock fuzz_paneedit fuzz_bytepattern)
 
 packages=(clang libclang-rt-14-dev cmake ninja-build qt6-base-dev qt6-serialport-dev
           qt6-qpa-plugins fonts-dejavu-core)
