@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -15,29 +16,31 @@ class ChunkedArray
 public:
     ChunkedArray() { m_chunks.reserve(16384); }
 
-    qint64 size() const { return m_size; }
-    bool isEmpty() const { return m_size == 0; }
+    qint64 size() const { return m_size.load(std::memory_order_acquire); }
+    bool isEmpty() const { return size() == 0; }
 
     T &operator[](qint64 i) { return m_chunks[size_t(i / ChunkSize)][size_t(i % ChunkSize)]; }
     const T &operator[](qint64 i) const { return m_chunks[size_t(i / ChunkSize)][size_t(i % ChunkSize)]; }
-    T &last() { return (*this)[m_size - 1]; }
-    const T &last() const { return (*this)[m_size - 1]; }
+    T &last() { return (*this)[size() - 1]; }
+    const T &last() const { return (*this)[size() - 1]; }
 
+    // Only one thread appends; others may read entries below size().
     void append(const T &value)
     {
-        if (size_t(m_size / ChunkSize) == m_chunks.size())
+        const qint64 n = m_size.load(std::memory_order_relaxed);
+        if (size_t(n / ChunkSize) == m_chunks.size())
             m_chunks.push_back(std::make_unique<T[]>(size_t(ChunkSize)));
-        (*this)[m_size] = value;
-        ++m_size;
+        (*this)[n] = value;
+        m_size.store(n + 1, std::memory_order_release);
     }
 
     void clear()
     {
         m_chunks.clear();
-        m_size = 0;
+        m_size.store(0, std::memory_order_release);
     }
 
 private:
     std::vector<std::unique_ptr<T[]>> m_chunks;
-    qint64 m_size = 0;
+    std::atomic<qint64> m_size{0};
 };

@@ -65,6 +65,9 @@ public:
     // Whether the last packet can still grow when the next event comes at
     // `now` or later: false once the gap has passed since it ended.
     bool lastOpenAt(qint64 now) const;
+    // The last packet is complete (it has been written out): the next event
+    // starts a new one whatever its time.
+    void closeLast() { m_lastIsData = false; }
 
 private:
     bool joins(const RecordEvent &e) const;

@@ -320,18 +320,23 @@ QByteArray SessionRecord::payload(qint64 i) const
     return out;
 }
 
-QString SessionRecord::readComment(const RecordEvent &e) const
+QByteArray SessionRecord::spoolBlock(qint64 i) const
 {
+    if (i < 0 || i >= m_index.size())
+        return {};
+    const RecordEvent &e = m_index[i];
+    if (e.flags & RecordEvent::FlagLost)
+        return {};
     char head[8];
     if (!readSpool(e.offset, head, 8))
-        return QString();
+        return {};
     const qint64 total = qFromLittleEndian<quint32>(head + 4);
-    if (total < Pcapng::PacketDataOffset || total > (1 << 20))
-        return QString();
+    if (total < Pcapng::PayloadOffset + 4 || total > qint64(e.length) + (1 << 20))
+        return {};
     QByteArray block(qsizetype(total), Qt::Uninitialized);
     if (!readSpool(e.offset, block.data(), total))
-        return QString();
-    return Pcapng::packetComment(block);
+        return {};
+    return block;
 }
 
 QString SessionRecord::describe(qint64 i) const
@@ -352,8 +357,7 @@ QString SessionRecord::describe(qint64 i) const
         text = linesText(e.kind, e.lines);
         break;
     default:
-        if (!(e.flags & RecordEvent::FlagLost))
-            text = readComment(e);
+        text = Pcapng::packetComment(spoolBlock(i));
         break;
     }
     if (e.flags & RecordEvent::FlagLost)

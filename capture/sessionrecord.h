@@ -94,7 +94,8 @@ public:
     void noErrorCounters(qint64 time) override;
     void breakSent(qint64 time, int milliseconds) override;
 
-    // --- Reading the record (on the record's thread; see committedCount()).
+    // --- Reading the record: on the record's thread, or from any thread for
+    // events below committedCount().
     qint64 eventCount() const { return m_index.size(); }
     RecordEvent event(qint64 i) const;
     // The event's bytes (empty for line events and lost ones).
@@ -102,6 +103,8 @@ public:
     // The event in words ("DTR on, RTS off", "Port opened: ..."); for data
     // events their direction and length.
     QString describe(qint64 i) const;
+    // The event's whole pcapng block as the spool holds it (empty if lost).
+    QByteArray spoolBlock(qint64 i) const;
 
     // Events already written to the spool. These never change again, so
     // another thread (a long save) may read events and payloads below this
@@ -144,7 +147,6 @@ private:
     static QString linesText(quint8 kind, quint8 lines);
     void checkFreeSpace();
     bool readSpool(qint64 offset, char *to, qint64 length) const;
-    QString readComment(const RecordEvent &e) const;
 
     ChunkedArray<RecordEvent> m_index;
     std::atomic<qint64> m_committed{0};
