@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PORTLARK_BUILD_DIR:-$root/build}
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
-          fonts-dejavu-core xvfb xauth xdotool socat x11-utils procps)
+          fonts-dejavu-core xvfb xauth xdotool socat x11-utils procps tshark)
 
 build_all() {
     local type=${PORTLARK_BUILD_TYPE:-RelWithDebInfo}

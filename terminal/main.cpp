@@ -1,9 +1,11 @@
 #include "comportmap.h"
 #include "mainform.h"
 #include "realserialportcontrol.h"
+#include "sessioncontroller.h"
 #include "settingsstore.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -16,5 +18,8 @@ int main(int argc, char *argv[])
     MainForm window(new RealSerialPortControl(&ports), &store, &ports);
     window.Form_Load();
     window.show();
+    // A crashed run's session record is offered back once the window is up.
+    if (auto *session = window.findChild<SessionController *>())
+        QTimer::singleShot(0, session, &SessionController::offerOrphanedSpools);
     return app.exec();
 }

@@ -14,6 +14,7 @@
 #include "porterrorbox.h"
 #include "portsetup.h"
 #include "repaintthrottle.h"
+#include "sessioncontroller.h"
 #include "serialportcontrol.h"
 #include "settingsstore.h"
 
@@ -103,6 +104,7 @@ MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *po
     buildMenus();
     connectHandlers();
     statusBar()->setSizeGripEnabled(true);
+    new SessionController(Comm1, mnuSession, statusBar(), this);
     // Client area 6750 x 4635 twips, plus the menu and status bars.
     resize(px(6750), px(4635) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 }
