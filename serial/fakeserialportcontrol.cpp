@@ -163,3 +163,31 @@ QString FakeSerialPortControl::DeviceName() const
 {
     return QStringLiteral("COM%1").arg(m_port);
 }
+
+void FakeSerialPortControl::setPending(qint64 bytes)
+{
+    if (bytes == m_pending)
+        return;
+    m_pending = bytes;
+    emit OutputPendingChanged(bytes);
+}
+
+qint64 FakeSerialPortControl::OutputPending() const
+{
+    return m_pending;
+}
+
+void FakeSerialPortControl::DropOutput()
+{
+    record(QStringLiteral("DropOutput"));
+    setPending(0);
+}
+
+bool FakeSerialPortControl::SendBreak(int milliseconds)
+{
+    record(QStringLiteral("SendBreak=%1").arg(milliseconds));
+    if (!m_open || !breakAccepted || milliseconds <= 0)
+        return false;
+    breaks.append(milliseconds);
+    return true;
+}

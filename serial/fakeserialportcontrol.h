@@ -22,6 +22,12 @@ public:
     QByteArray written;               // everything WriteOutput accepted
     int writeCalls = 0;
     bool logReads = true;             // reads of the lines and input are logged too
+    bool breakAccepted = true;        // what SendBreak answers while open
+    QList<int> breaks;                // the duration of every break accepted
+
+    // The bytes OutputPending() reports (not logged when read); raises
+    // OutputPendingChanged when it changes.
+    void setPending(qint64 bytes);
 
     // Makes bytes wait and raises EventReceive (the handler drains them).
     void deliver(const QByteArray &bytes, int chunk = 0);
@@ -50,6 +56,9 @@ public:
     void WriteOutput(const QByteArray &bytes) override;
     QString LastError() const override;
     QString DeviceName() const override;
+    qint64 OutputPending() const override;
+    void DropOutput() override;        // logged "DropOutput"; nothing is pending after it
+    bool SendBreak(int milliseconds) override; // logged "SendBreak=250"
 
 private:
     void record(const QString &entry) const;
@@ -64,4 +73,5 @@ private:
     QByteArray m_input;
     int m_chunk = 0;
     QString m_error;
+    qint64 m_pending = 0;
 };

@@ -15,6 +15,23 @@ void LoopbackPlug::write(const QByteArray &bytes)
     post({bytes, 0});
 }
 
+void LoopbackPlug::dropInFlight()
+{
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (!it->bytes.isEmpty()) {
+            m_inFlight -= it->bytes.size();
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void LoopbackPlug::sendBreak()
+{
+    post({{}, 0, true});
+}
+
 void LoopbackPlug::setDtr(bool on)
 {
     if (on == m_dtr)
@@ -52,7 +69,9 @@ void LoopbackPlug::deliver()
     while (count-- > 0 && !m_queue.empty()) {
         Item item = std::move(m_queue.front());
         m_queue.pop_front();
-        if (item.lineCode != 0) {
+        if (item.isBreak) {
+            emit breakReceived();
+        } else if (item.lineCode != 0) {
             emit lineChanged(item.lineCode);
         } else {
             m_inFlight -= item.bytes.size();

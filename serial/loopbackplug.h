@@ -24,6 +24,12 @@ public:
     void write(const QByteArray &bytes);
     // Bytes written and not yet come back.
     qint64 bytesInFlight() const { return m_inFlight; }
+    // Bytes written and not yet come back are lost, as when a port's output
+    // queue is flushed.
+    void dropInFlight();
+    // A break goes round the plug; it comes back through breakReceived(),
+    // in order with the bytes written before and after it.
+    void sendBreak();
 
     // The output lines. A change of DTR changes DSR and CD, a change of RTS
     // changes CTS; each changed input line is announced with lineChanged().
@@ -42,12 +48,14 @@ signals:
     // code is a SerialPortControl event code (EventCtsChanged, EventDsrChanged,
     // EventCdChanged).
     void lineChanged(int code);
+    void breakReceived();
 
 private:
     struct Item
     {
         QByteArray bytes; // data coming back, or empty for a line change
         int lineCode = 0;
+        bool isBreak = false;
     };
     void post(Item item);
     void deliver();

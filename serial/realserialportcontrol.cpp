@@ -43,10 +43,16 @@ RealSerialPortControl::RealSerialPortControl(const ComPortMap *map, QObject *par
 {
     m_linePoll.setInterval(LinePollInterval);
     connect(&m_linePoll, &QTimer::timeout, this, &RealSerialPortControl::pollLines);
+    m_counterPoll.setInterval(ErrorCounterInterval);
+    connect(&m_counterPoll, &QTimer::timeout, this, &RealSerialPortControl::pollErrorCounters);
+    m_breakTimer.setSingleShot(true);
+    connect(&m_breakTimer, &QTimer::timeout, this, &RealSerialPortControl::endBreak);
 }
 
 RealSerialPortControl::~RealSerialPortControl()
 {
+    // The observer may be gone already; the control's own end tells it nothing.
+    setLineObserver(nullptr);
     m_quietClose = true;
     close();
 }
@@ -88,6 +94,8 @@ void RealSerialPortControl::DtrEnabled(bool enabled)
         m_plug->setDtr(enabled);
     else if (m_serial)
         setModemLine(TIOCM_DTR, enabled);
+    if (IsOpen())
+        reportOutputLines();
 }
 
 bool RealSerialPortControl::DtrEnabled() const
@@ -102,6 +110,8 @@ void RealSerialPortControl::RtsEnabled(bool enabled)
         m_plug->setRts(enabled);
     else if (m_serial && m_flow != 2) // with RTS/CTS handshaking the driver owns RTS
         setModemLine(TIOCM_RTS, enabled);
+    if (IsOpen())
+        reportOutputLines();
 }
 
 bool RealSerialPortControl::RtsEnabled() const
@@ -166,10 +176,91 @@ void RealSerialPortControl::WriteOutput(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (m_plug)
+    if (m_plug) {
+        // The plug takes the bytes at once: they are on its wire.
+        if (LineObserver *observer = lineObserver())
+            observer->bytesSent(LineObserver::now(), bytes);
         m_plug->write(bytes);
-    else if (m_serial)
-        m_serial->write(bytes); // buffered inside QSerialPort, written as the line takes it
+        setPending(m_plug->bytesInFlight());
+    } else if (m_serial) {
+        // Buffered inside QSerialPort, written as the line takes it.
+        const qint64 taken = m_serial->write(bytes);
+        if (taken > 0) {
+            m_unwritten.push_back(taken == bytes.size() ? bytes : bytes.left(taken));
+            m_unwrittenCount += taken;
+        }
+        setPending(m_unwrittenCount);
+    }
+}
+
+void RealSerialPortControl::onBytesWritten()
+{
+    if (!m_serial)
+        return;
+    // Worked out from what QSerialPort still holds rather than from the
+    // signal's count, so that no write can be missed or told twice.
+    qint64 written = m_unwrittenCount - m_serial->bytesToWrite();
+    if (written > 0) {
+        QByteArray bytes;
+        m_unwrittenCount -= written;
+        while (written > 0 && !m_unwritten.empty()) {
+            QByteArray &front = m_unwritten.front();
+            if (front.size() <= written) {
+                written -= front.size();
+                bytes += front;
+                m_unwritten.pop_front();
+            } else {
+                bytes += front.left(written);
+                front.remove(0, written);
+                written = 0;
+            }
+        }
+        if (LineObserver *observer = lineObserver())
+            observer->bytesSent(LineObserver::now(), bytes);
+    }
+    setPending(m_unwrittenCount);
+}
+
+void RealSerialPortControl::setPending(qint64 bytes)
+{
+    if (bytes == m_pendingTold)
+        return;
+    m_pendingTold = bytes;
+    emit OutputPendingChanged(bytes);
+}
+
+void RealSerialPortControl::DropOutput()
+{
+    if (m_plug) {
+        m_plug->dropInFlight();
+        setPending(m_plug->bytesInFlight());
+    } else if (m_serial) {
+        // Empties QSerialPort's buffer and flushes the driver's (TCOFLUSH).
+        m_serial->clear(QSerialPort::Output);
+        m_unwritten.clear();
+        m_unwrittenCount = 0;
+        setPending(0);
+    }
+}
+
+bool RealSerialPortControl::SendBreak(int milliseconds)
+{
+    if (!IsOpen() || milliseconds <= 0 || m_breakTimer.isActive())
+        return false;
+    if (m_plug)
+        m_plug->sendBreak();
+    else if (!m_serial->setBreakEnabled(true))
+        return false;
+    if (LineObserver *observer = lineObserver())
+        observer->breakSent(LineObserver::now(), milliseconds);
+    m_breakTimer.start(milliseconds);
+    return true;
+}
+
+void RealSerialPortControl::endBreak()
+{
+    if (m_serial)
+        m_serial->setBreakEnabled(false);
 }
 
 QString RealSerialPortControl::LastError() const
@@ -188,7 +279,91 @@ qint64 RealSerialPortControl::OutputPending() const
 {
     if (m_plug)
         return m_plug->bytesInFlight();
-    return m_serial ? m_serial->bytesToWrite() : 0;
+    // QSerialPort lets go of a chunk as it writes it but tells so only a turn
+    // of the event loop later; counted from what it has told, so that the
+    // figure and OutputPendingChanged agree with what the observer was told.
+    return m_serial ? m_unwrittenCount : 0;
+}
+
+void RealSerialPortControl::reportOpened()
+{
+    m_inputsTold = -1;
+    m_countersTold = false;
+    m_noCounters = false;
+    m_counters = LineObserver::ErrorCounters();
+    if (LineObserver *observer = lineObserver())
+        observer->portOpened(LineObserver::now(), m_openedPath, m_mode, m_flow,
+                             m_reopening);
+    reportOutputLines();
+    if (m_plug) {
+        reportInputLines((m_plug->carrierDetect() ? LineState::Cd : 0) | (m_plug->clearToSend() ? LineState::Cts : 0)
+                         | (m_plug->dataSetReady() ? LineState::Dsr : 0));
+        // The plug keeps counters of its own: nothing but breaks ever raises them.
+        m_countersTold = true;
+        if (LineObserver *observer = lineObserver())
+            observer->errorCounters(LineObserver::now(), m_counters);
+    } else {
+        reportInputLines(m_noModemLines ? 0 : m_lastLines.lines);
+        pollErrorCounters();
+        if (!m_noCounters)
+            m_counterPoll.start();
+    }
+}
+
+void RealSerialPortControl::reportOutputLines()
+{
+    if (LineObserver *observer = lineObserver())
+        observer->outputLines(LineObserver::now(), m_dtr, m_rts);
+}
+
+void RealSerialPortControl::reportInputLines(int lines)
+{
+    if (lines == m_inputsTold)
+        return;
+    m_inputsTold = lines;
+    if (LineObserver *observer = lineObserver())
+        observer->inputLines(LineObserver::now(), lines & LineState::Cts, lines & LineState::Dsr,
+                             lines & LineState::Cd, lines & LineState::Ring);
+}
+
+void RealSerialPortControl::pollErrorCounters()
+{
+    if (!m_serial || m_noCounters)
+        return;
+    serial_icounter_struct c{};
+    if (::ioctl(int(m_serial->handle()), TIOCGICOUNT, &c) != 0) {
+        // A device that never answered keeps none; one that stops answering
+        // is going away, which the line watch reports.
+        if (!m_countersTold) {
+            m_noCounters = true;
+            m_counterPoll.stop();
+            if (LineObserver *observer = lineObserver())
+                observer->noErrorCounters(LineObserver::now());
+        }
+        return;
+    }
+    LineObserver::ErrorCounters counters;
+    counters.overrun = quint32(c.overrun);
+    counters.bufferOverrun = quint32(c.buf_overrun);
+    counters.parity = quint32(c.parity);
+    counters.framing = quint32(c.frame);
+    counters.breaks = quint32(c.brk);
+    if (m_countersTold && counters == m_counters)
+        return;
+    m_countersTold = true;
+    m_counters = counters;
+    if (LineObserver *observer = lineObserver())
+        observer->errorCounters(LineObserver::now(), counters);
+}
+
+void RealSerialPortControl::onLoopbackBreak()
+{
+    // A receiving UART in raw mode gives a break as one 0x00 byte and counts it.
+    ++m_counters.breaks;
+    if (LineObserver *observer = lineObserver())
+        observer->errorCounters(LineObserver::now(), m_counters);
+    takeInput(QByteArray(1, '\0'));
+    announceInput();
 }
 
 QString RealSerialPortControl::permissionDeniedReason(const QString &device)
@@ -279,8 +454,10 @@ bool RealSerialPortControl::open()
     }
 
     m_serial = serial;
+    m_openedPath = path;
     connect(serial, &QSerialPort::readyRead, this, &RealSerialPortControl::onReadyRead);
     connect(serial, &QSerialPort::errorOccurred, this, &RealSerialPortControl::onPortError);
+    connect(serial, &QSerialPort::bytesWritten, this, &RealSerialPortControl::onBytesWritten);
 
     setModemLine(TIOCM_DTR, m_dtr);
     if (m_flow != 2)
@@ -288,6 +465,7 @@ bool RealSerialPortControl::open()
     m_lastLines = LineState();
     readLineState(&m_lastLines);
     m_linePoll.start(LinePollInterval);
+    reportOpened();
 
     // Bytes may already be waiting (sent before the port was opened).
     if (m_serial->bytesAvailable() > 0)
@@ -298,11 +476,19 @@ bool RealSerialPortControl::open()
 bool RealSerialPortControl::openLoopback()
 {
     m_plug = new LoopbackPlug(m_dtr, m_rts, this);
+    m_openedPath = m_device;
     connect(m_plug, &LoopbackPlug::received, this, [this](const QByteArray &bytes) {
-        queueInput(bytes);
+        takeInput(bytes);
+        setPending(m_plug->bytesInFlight());
         announceInput();
     });
-    connect(m_plug, &LoopbackPlug::lineChanged, this, &RealSerialPortControl::raise);
+    connect(m_plug, &LoopbackPlug::lineChanged, this, [this](int code) {
+        reportInputLines((m_plug->carrierDetect() ? LineState::Cd : 0) | (m_plug->clearToSend() ? LineState::Cts : 0)
+                         | (m_plug->dataSetReady() ? LineState::Dsr : 0));
+        raise(code);
+    });
+    connect(m_plug, &LoopbackPlug::breakReceived, this, &RealSerialPortControl::onLoopbackBreak);
+    reportOpened();
     return true;
 }
 
@@ -311,9 +497,15 @@ void RealSerialPortControl::setOpenFailure(const QString &reason)
     m_error = reason;
 }
 
-void RealSerialPortControl::close()
+void RealSerialPortControl::close(bool lost)
 {
+    const bool wasOpen = IsOpen();
     m_linePoll.stop();
+    m_counterPoll.stop();
+    if (m_breakTimer.isActive()) {
+        m_breakTimer.stop();
+        endBreak();
+    }
     if (m_plug) {
         m_plug->disconnect(this);
         // Bytes still going round the plug are lost, as on a real plug whose
@@ -327,7 +519,7 @@ void RealSerialPortControl::close()
         serial->disconnect(this);
         // What QSerialPort has read but not yet announced stays ours.
         const qint64 before = m_inputCount;
-        queueInput(serial->readAll());
+        takeInput(serial->readAll());
         serial->close();
         // This may run inside one of the port's own signals, so it is
         // deleted from the event loop.
@@ -337,6 +529,13 @@ void RealSerialPortControl::close()
     }
     m_noModemLines = false;
     m_lastLines = LineState();
+    m_unwritten.clear();
+    m_unwrittenCount = 0;
+    setPending(0);
+    if (wasOpen && !lost && !m_quietClose) {
+        if (LineObserver *observer = lineObserver())
+            observer->portClosed(LineObserver::now());
+    }
 }
 
 int RealSerialPortControl::readLines() const
@@ -406,7 +605,8 @@ void RealSerialPortControl::onReadyRead()
     if (bytes.isEmpty())
         return;
     m_failedReads = 0;
-    queueInput(std::move(bytes));
+    takeInput(std::move(bytes));
+    pollErrorCounters();
     announceInput();
 }
 
@@ -453,6 +653,7 @@ void RealSerialPortControl::pollLines()
     }
     const QList<int> events = lineEvents(m_lastLines, now);
     m_lastLines = now;
+    reportInputLines(now.lines);
     QSerialPort *serial = m_serial;
     for (const int code : events) {
         if (m_serial != serial)
@@ -481,14 +682,25 @@ void RealSerialPortControl::handleDeviceGone()
 {
     const QString device = m_device;
     m_quietClose = true; // no queued announcement: it is made here, before the loss
-    close();
+    close(true);
     m_quietClose = false;
     m_error = QStringLiteral("%1: the device was disconnected").arg(device);
     if (!m_goneReason.isEmpty())
         m_error += QStringLiteral(" (%1)").arg(m_goneReason);
+    if (LineObserver *observer = lineObserver())
+        observer->portLost(LineObserver::now(), m_error);
     if (m_inputCount > 0)
         announceInput();
     raise(EventDeviceGone);
+}
+
+void RealSerialPortControl::takeInput(QByteArray bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (LineObserver *observer = lineObserver())
+        observer->bytesReceived(LineObserver::now(), bytes);
+    queueInput(std::move(bytes));
 }
 
 void RealSerialPortControl::queueInput(QByteArray bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lineobserver.h"
 #include "serialportcontrol.h"
 
 #include <QPointer>
@@ -54,8 +55,13 @@ public:
     QString LastError() const override;
     QString DeviceName() const override;
 
-    // Bytes handed to WriteOutput and not yet passed to the device.
-    qint64 OutputPending() const;
+    qint64 OutputPending() const override;
+    void DropOutput() override;
+    bool SendBreak(int milliseconds) override;
+
+    // How often the driver's error counters are looked at while a port is
+    // open (they are also read after every receive).
+    static constexpr int ErrorCounterInterval = 1000; // ms
 
     // The input lines at one look, with the driver's change counters where
     // it keeps them (real UARTs and most USB adapters): the counters reveal a
@@ -79,7 +85,8 @@ public:
 private:
     bool open();
     bool openLoopback();
-    void close();
+    // lost: the device went away (the observer hears of it from the caller)
+    void close(bool lost = false);
     void setOpenFailure(const QString &reason);
     int readLines() const;
     // false when the device did not answer; errno says why
@@ -94,6 +101,32 @@ private:
     void raise(int code);
     void announceInput();
 
+    // Received bytes as read from the device: told to the observer, queued.
+    void takeInput(QByteArray bytes);
+    // QSerialPort wrote some of what it holds to the device.
+    void onBytesWritten();
+    void setPending(qint64 bytes);
+    void endBreak();
+    // What the observer is told, each from the place the event happens.
+    void reportOpened();
+    void reportOutputLines();
+    void reportInputLines(int lines); // LineState::Line flags; told only when changed
+    void pollErrorCounters();          // told when changed (or the first time)
+    void onLoopbackBreak();
+
+    // Bytes handed to QSerialPort and not yet written by it to the device, to
+    // tell the observer which bytes each write took.
+    std::deque<QByteArray> m_unwritten;
+    qint64 m_unwrittenCount = 0;
+    qint64 m_pendingTold = 0;
+    QTimer m_counterPoll;
+    QTimer m_breakTimer;
+    LineObserver::ErrorCounters m_counters; // last told (the plug's own, on the plug)
+    bool m_countersTold = false;
+    bool m_noCounters = false;
+    int m_inputsTold = -1;
+    bool m_reopening = false; // the open under way brings back a lost port
+
     const ComPortMap *m_map;
     int m_port = 0;
     QString m_mode = QStringLiteral("9600,N,8,1");
@@ -101,6 +134,7 @@ private:
     bool m_dtr = false;
     bool m_rts = false;
     QString m_device;
+    QString m_openedPath; // the node itself, as opened
     QString m_error;
 
     QSerialPort *m_serial = nullptr;

@@ -86,6 +86,27 @@ public:
     // port is closed is dropped.
     virtual void WriteOutput(const QByteArray &bytes) = 0;
 
+    // Bytes handed to WriteOutput and not yet written to the device (on the
+    // loopback plug: not yet come back round it). OutputPendingChanged tells
+    // every change.
+    virtual qint64 OutputPending() const { return 0; }
+    // Discards every byte still queued for sending, including those the
+    // driver holds but has not put on the wire yet. The line goes quiet once
+    // the byte on the wire now is out.
+    virtual void DropOutput() {}
+    // Holds the transmit line in the break state for `milliseconds`, starting
+    // now, without blocking the caller (bytes still queued go out after it
+    // ends; wait for OutputPending() to reach 0 first to send the break after
+    // them). false when the port is closed, a break is already on, or the
+    // device refused it. On the loopback plug the break comes back as a
+    // receiving UART reports it: one byte 0x00 received and the break counter
+    // of the error counters (LineObserver::errorCounters) raised by one.
+    virtual bool SendBreak(int milliseconds)
+    {
+        Q_UNUSED(milliseconds);
+        return false;
+    }
+
     // Why the last open failed (device path and system error, such as
     // "/dev/ttyUSB0: Permission denied", or that no device is assigned to the
     // port number), or which device was lost; empty after a successful open.
@@ -106,6 +127,9 @@ signals:
     // EventReceive whenever received data is waiting, and with the other codes
     // on line changes and when the device goes away.
     void SerialEvent();
+    // OutputPending() changed to `bytes` (after WriteOutput, as the device
+    // takes the bytes, on DropOutput and on close).
+    void OutputPendingChanged(qint64 bytes);
 
 private:
     LineObserver *m_observer = nullptr;
