@@ -105,7 +105,7 @@ eval "$layout"
 # ---- the window ------------------------------------------------------------------
 
 step "start $portlark"
-XDG_CONFIG_HOME="$work/config" "$portlark" >"$work/portlark.log" 2>&1 &
+XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" "$portlark" >"$work/portlark.log" 2>&1 &
 portlark_pid=$!
 wid=$(timeout 30 xdotool search --all --sync --onlyvisible --pid "$portlark_pid" --name '^Portlark$' | head -n 1) \
     || fail "no Portlark window appeared"
