@@ -15,6 +15,7 @@
 #include "portsetup.h"
 #include "repaintthrottle.h"
 #include "sessioncontroller.h"
+#include "timelinewindow.h"
 #include "serialportcontrol.h"
 #include "settingsstore.h"
 
@@ -104,7 +105,7 @@ MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *po
     buildMenus();
     connectHandlers();
     statusBar()->setSizeGripEnabled(true);
-    new SessionController(Comm1, mnuSession, statusBar(), this);
+    TimelineWindow::addToMenu(mnuSession, new SessionController(Comm1, mnuSession, statusBar(), this), this);
     // Client area 6750 x 4635 twips, plus the menu and status bars.
     resize(px(6750), px(4635) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 }
