@@ -100,6 +100,7 @@ void TimelineWindow::buildControls()
     gapValue->setDecimals(2);
     gapValue->setRange(0, 1000000);
     gapValue->setValue(3.5);
+    gapValue->setMaximumWidth(100);
     top->addWidget(gapValue);
     gapUnit = new QComboBox(this);
     gapUnit->setObjectName(QStringLiteral("gapUnit"));
@@ -111,6 +112,7 @@ void TimelineWindow::buildControls()
     findText->setObjectName(QStringLiteral("findText"));
     findText->setPlaceholderText(QStringLiteral("text, or hex such as 7E ?? 00 0D"));
     findText->setClearButtonEnabled(true);
+    findText->setMinimumWidth(200);
     top->addWidget(findText, 1);
     findKind = new QComboBox(this);
     findKind->setObjectName(QStringLiteral("findKind"));
@@ -148,9 +150,9 @@ void TimelineWindow::buildControls()
     m_view->setColumnWidth(TimelineModel::Time, digit * 17);
     m_view->setColumnWidth(TimelineModel::Relative, digit * 16);
     m_view->setColumnWidth(TimelineModel::Gap, digit * 13);
-    m_view->setColumnWidth(TimelineModel::Direction, digit * 9);
+    m_view->setColumnWidth(TimelineModel::Direction, digit * 10);
     m_view->setColumnWidth(TimelineModel::Length, digit * 7);
-    m_view->setColumnWidth(TimelineModel::Hex, digit * 50);
+    m_view->setColumnWidth(TimelineModel::Hex, digit * 40);
     columns->setStretchLastSection(true);
 
     auto *bottom = new QHBoxLayout;
