@@ -3,6 +3,7 @@
 #include "idlegapsplitter.h"
 #include "serialportcontrol.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -340,40 +341,53 @@ void SessionController::offerOrphanedSpools()
 {
     const QString dir = QFileInfo(m_record->spoolPath()).absolutePath();
     for (const QString &spool : SessionRecord::orphanedSpools(dir)) {
+        if (m_offered.contains(spool))
+            continue;
+        m_offered << spool;
         const QFileInfo info(spool);
-        QMessageBox ask(QMessageBox::Question, QStringLiteral("Session Record"),
-                        QStringLiteral("A run of Portlark that did not end properly left its session record "
-                                       "behind:\n\n%1\n%2, last written %3\n\nIt opens in Wireshark as it is. "
-                                       "Save it, or discard it?")
-                            .arg(spool, QLocale().formattedDataSize(info.size()),
-                                 QLocale().toString(info.lastModified(), QLocale::ShortFormat)),
-                        QMessageBox::NoButton, m_window);
-        ask.setObjectName(QStringLiteral("orphanedSpoolBox"));
-        QPushButton *save = ask.addButton(QStringLiteral("&Save..."), QMessageBox::AcceptRole);
-        QPushButton *discard = ask.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
-        QPushButton *later = ask.addButton(QStringLiteral("Ask &Later"), QMessageBox::RejectRole);
-        ask.setDefaultButton(save);
-        ask.setEscapeButton(later);
-        ask.exec();
-        if (ask.clickedButton() == discard) {
-            QFile::remove(spool);
-        } else if (ask.clickedButton() == save) {
-            QFileDialog dialog(m_window, QStringLiteral("Save Session Record"));
-            dialog.setObjectName(QStringLiteral("orphanedSpoolDialog"));
-            dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setOption(QFileDialog::DontUseNativeDialog);
-            dialog.setNameFilters({PcapngFilter});
-            dialog.setDefaultSuffix(QStringLiteral("pcapng"));
-            dialog.selectFile(info.fileName());
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-                continue;
-            const QString to = dialog.selectedFiles().constFirst();
-            QFile::remove(to); // the dialog has asked about replacing it
-            // A rename within one file system, else a copy.
-            if (QFile::rename(spool, to) || (QFile::copy(spool, to) && QFile::remove(spool)))
-                message(QStringLiteral("Session record saved to %1").arg(to));
-            else
-                warn(QStringLiteral("Session Record"), QStringLiteral("Could not save %1 to %2").arg(spool, to));
-        }
+        // Not modal: the window is usable while the question waits.
+        auto *ask = new QMessageBox(QMessageBox::Question, QStringLiteral("Session Record"),
+                                    QStringLiteral("A run of Portlark that did not end properly left its session "
+                                                   "record behind:\n\n%1\n%2, last written %3\n\nIt opens in "
+                                                   "Wireshark as it is. Save it, or discard it?")
+                                        .arg(spool, QLocale().formattedDataSize(info.size()),
+                                             QLocale().toString(info.lastModified(), QLocale::ShortFormat)),
+                                    QMessageBox::NoButton, m_window);
+        ask->setObjectName(QStringLiteral("orphanedSpoolBox"));
+        ask->setAttribute(Qt::WA_DeleteOnClose);
+        ask->setWindowModality(Qt::NonModal);
+        QPushButton *save = ask->addButton(QStringLiteral("&Save..."), QMessageBox::AcceptRole);
+        QPushButton *discard = ask->addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+        QPushButton *later = ask->addButton(QStringLiteral("Ask &Later"), QMessageBox::RejectRole);
+        ask->setDefaultButton(save);
+        ask->setEscapeButton(later);
+        connect(ask, &QMessageBox::buttonClicked, this, [this, spool, save, discard](QAbstractButton *clicked) {
+            m_offered.removeAll(spool);
+            if (clicked == discard)
+                QFile::remove(spool);
+            else if (clicked == save)
+                saveOrphan(spool);
+        });
+        ask->show();
     }
+}
+
+void SessionController::saveOrphan(const QString &spool)
+{
+    QFileDialog dialog(m_window, QStringLiteral("Save Session Record"));
+    dialog.setObjectName(QStringLiteral("orphanedSpoolDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters({PcapngFilter});
+    dialog.setDefaultSuffix(QStringLiteral("pcapng"));
+    dialog.selectFile(QFileInfo(spool).fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString to = dialog.selectedFiles().constFirst();
+    QFile::remove(to); // the dialog has asked about replacing it
+    // A rename within one file system, else a copy.
+    if (QFile::rename(spool, to) || (QFile::copy(spool, to) && QFile::remove(spool)))
+        message(QStringLiteral("Session record saved to %1").arg(to));
+    else
+        warn(QStringLiteral("Session Record"), QStringLiteral("Could not save %1 to %2").arg(spool, to));
 }

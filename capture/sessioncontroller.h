@@ -51,7 +51,8 @@ public:
     bool isCapturing() const { return m_capture != nullptr; }
 
     // Asks about every spool left by a run that did not end cleanly: save it
-    // (as the pcapng file it is), discard it, or leave it for later.
+    // (as the pcapng file it is), discard it, or leave it for later. The
+    // questions do not block the window.
     void offerOrphanedSpools();
 
     QAction *saveAction() const { return m_save; }
@@ -71,6 +72,7 @@ private:
     void settleCapture();
     void failCapture(const QString &why);
     void saveDone();
+    void saveOrphan(const QString &spool);
     void showProblem(const QString &message);
     void updateActions();
     void message(const QString &text);
@@ -101,4 +103,7 @@ private:
     std::unique_ptr<QFile> m_captureFile;
     std::unique_ptr<SessionWriter> m_capture;
     QTimer m_settleTimer;
+
+    // Spools whose question is on screen.
+    QStringList m_offered;
 };
