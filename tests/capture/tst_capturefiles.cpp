@@ -163,9 +163,9 @@ void tst_CaptureFiles::tsharkReadsModbusOverASocatPair()
     QCOMPARE(rx.mid(0, 5), (QStringList{"0x02", "1", "0", "1", "1"}));
     QCOMPARE(tx[6], QString::fromLatin1(request.toHex()));
     QCOMPARE(rx[6], QString::fromLatin1(response.toHex()));
-    // Times to the microsecond (tshark prints nanoseconds of the block time).
-    const RecordEvent sentEvent = record.event(3);
-    QCOMPARE(qint64(tx[5].toDouble() * 1e6), record.wallTimeNs(sentEvent.time) / 1000);
+    // The block time, to the nanosecond.
+    const qint64 sentWall = record.wallTimeNs(record.event(3).time);
+    QCOMPARE(tx[5], QStringLiteral("%1.%2").arg(sentWall / 1000000000).arg(sentWall % 1000000000, 9, 10, QLatin1Char('0')));
 
     const QStringList modbus = tshark({QStringLiteral("-r"), path, QStringLiteral("-d"),
                                        QStringLiteral("rtacser.data,mbrtu"), QStringLiteral("-Y"),
