@@ -290,7 +290,7 @@ QString yesNo(bool met)
 
 void row(const QString &what, const QString &result, const QString &goal, const QString &met)
 {
-    std::printf("%-40s %-22s %-18s %s\n", qPrintable(what), qPrintable(result), qPrintable(goal), qPrintable(met));
+    std::printf("%-42s %-22s %-18s %s\n", qPrintable(what), qPrintable(result), qPrintable(goal), qPrintable(met));
 }
 
 } // namespace
