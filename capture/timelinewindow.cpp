@@ -74,6 +74,9 @@ QAction *TimelineWindow::addToMenu(QMenu *menu, SessionController *session, QWid
             window = new TimelineWindow(terminal);
             QObject::connect(window, &TimelineWindow::packetGapChanged, session, &SessionController::setPacketGap);
             window->setRecord(session->record());
+            // The record goes with the session before the window is taken
+            // down; a search still reading it must end first.
+            QObject::connect(qApp, &QCoreApplication::aboutToQuit, window, [window] { window->setRecord(nullptr); });
             // Beside the terminal window, on the same screen where it fits.
             const QRect frame = terminal->frameGeometry();
             QPoint at(frame.right() + 8, frame.top());
