@@ -1,6 +1,6 @@
 #include "portsetup.h"
 
-#include "flowcontrol.h"
+#include "portreopen.h"
 #include "helpwindow.h"
 #include "keycodes.h"
 #include "modestring.h"
@@ -185,13 +185,9 @@ void PortSetup::OK_Button_Click()
 
     bool reopenFailed = false;
     if (m_comm.IsOpen()) {
-        m_comm.IsOpen(false);
-        m_comm.ModeSettings(ModeString);
-        ApplyFlowControl(m_comm, HandshakeMode);
-        m_comm.IsOpen(true);
         // A port that refuses the new settings would otherwise be left closed
         // without a word while the terminal still shows it as selected.
-        reopenFailed = !m_comm.IsOpen();
+        reopenFailed = !ReopenPort(m_comm, {std::nullopt, ModeString, HandshakeMode, std::nullopt, std::nullopt});
     }
 
     accept();

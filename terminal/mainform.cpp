@@ -4,7 +4,7 @@
 #include "binarytextbox.h"
 #include "bytelineedit.h"
 #include "comportmap.h"
-#include "flowcontrol.h"
+#include "portreopen.h"
 #include "frmabout.h"
 #include "helpwindow.h"
 #include "lightwidget.h"
@@ -361,15 +361,9 @@ void MainForm::Combo2_Click()
 {
     const int index = Combo2->currentIndex();
     bool opened = false;
-    Comm1->IsOpen(false);
     if (index > 0) {
-        Comm1->PortNumber(index);
-        Comm1->ModeSettings(ModeString);
-        ApplyFlowControl(*Comm1, HandshakeMode);
-        Comm1->DtrEnabled(chkDTR->checkState() == Qt::Checked);
-        Comm1->RtsEnabled(chkRTS->checkState() == Qt::Checked);
-        Comm1->IsOpen(true);
-        opened = Comm1->IsOpen();
+        opened = ReopenPort(*Comm1, {index, ModeString, HandshakeMode, chkDTR->checkState() == Qt::Checked,
+                                     chkRTS->checkState() == Qt::Checked});
         if (!opened) {
             ShowPortNotAvailable(Comm1->LastError());
             for (LightWidget *light : Shape1)
@@ -377,6 +371,8 @@ void MainForm::Combo2_Click()
         }
         setCheckValue(chkDTR, Comm1->DtrEnabled() ? 1 : 0);
         setCheckValue(chkRTS, Comm1->RtsEnabled() ? 1 : 0);
+    } else {
+        Comm1->IsOpen(false);
     }
     setmodemlites();
     if (opened)
