@@ -55,12 +55,6 @@ private:
     QHash<int, Value> m_entries;
 };
 
-PaneTable<QByteArray> &PaneBytes()
-{
-    static PaneTable<QByteArray> table("PaneBytes");
-    return table;
-}
-
 // The installed filter stands where a replaced window procedure would be kept:
 // removing it gives the box its own event handling back.
 PaneTable<QPointer<PaneWindowProc>> &PanePrevProcs()
@@ -84,14 +78,13 @@ void AttachPane(ByteLineEdit *box)
     const int h = box->hWnd();
     // Refuse before touching anything, so a second attach cannot leave a
     // second filter behind.
-    if (PanePrevProcs().contains(h) || PaneControls().contains(h) || PaneBytes().contains(h))
+    if (PanePrevProcs().contains(h) || PaneControls().contains(h))
         throw PaneError("pane " + std::to_string(h) + " is already attached");
 
     auto *proc = new PaneWindowProc(box);
     box->installEventFilter(proc);
     PaneControls().add(h, box);
     PanePrevProcs().add(h, proc);
-    PaneBytes().add(h, box->Text());
 }
 
 void DetachPane(ByteLineEdit *box)
@@ -107,27 +100,42 @@ void DetachPane(ByteLineEdit *box)
         proc->deleteLater();
     }
     PaneControls().take(h);
-    PaneBytes().take(h);
 }
+
+namespace {
+// The attached box of a handle; a box that has gone counts as detached.
+ByteLineEdit &attachedBox(int handle)
+{
+    ByteLineEdit *box = PaneControls().at(handle).data();
+    if (!box)
+        throw PaneError("pane " + std::to_string(handle) + " has no box any more");
+    return *box;
+}
+} // namespace
 
 QByteArray GetPaneBytes(int handle)
 {
-    return PaneBytes().at(handle);
+    return attachedBox(handle).bytes().toByteArray();
 }
 
-void SetPaneBytes(int handle, const QByteArray &bytes)
+const ByteStore &PaneStore(int handle)
 {
-    PaneBytes().at(handle) = bytes;
+    return attachedBox(handle).bytes();
 }
 
-void AppendPaneBytes(int handle, const QByteArray &bytes)
+void SetPaneBytes(int handle, QByteArrayView bytes)
 {
-    AppendBytes(PaneBytes().at(handle), bytes);
+    attachedBox(handle).setText(bytes);
+}
+
+void AppendPaneBytes(int handle, QByteArrayView bytes)
+{
+    attachedBox(handle).appendText(bytes);
 }
 
 bool IsAttached(int handle)
 {
-    return PaneBytes().contains(handle);
+    return PaneControls().contains(handle);
 }
 
 ByteLineEdit *PaneControl(int handle)

@@ -53,7 +53,7 @@ const std::array<CharClass, 256> &charClasses()
     return classes;
 }
 
-CharClass classAt(const QByteArray &text, qsizetype i)
+CharClass classAt(const ByteStore &text, qsizetype i)
 {
     return charClasses()[static_cast<unsigned char>(text.at(i))];
 }
@@ -114,25 +114,53 @@ ByteLineEdit::~ByteLineEdit() = default;
 
 // ---------------------------------------------------------------- text API
 
-void ByteLineEdit::setText(const QByteArray &text)
+QByteArray ByteLineEdit::Text() const
 {
-    m_text = text;
+    return DisplayText(m_text.toByteArray());
+}
+
+void ByteLineEdit::setText(QByteArrayView text)
+{
+    m_text.assign(text);
     m_anchor = m_caret = 0;
     m_scroll = 0;
     restartBlink();
     update();
 }
 
-void ByteLineEdit::appendText(const QByteArray &bytes)
+void ByteLineEdit::appendText(QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return;
     const qsizetype oldLength = m_text.size();
-    AppendBytes(m_text, bytes);
+    m_text.append(bytes);
     // Cells beyond the right edge need no repaint.
     const QRect r = textRect();
     if (oldLength <= m_scroll + r.width() / m_cellWidth + 1)
         repaintSoon();
+}
+
+void ByteLineEdit::appendAtEnd(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    m_text.append(bytes);
+    m_anchor = m_caret = m_text.size();
+    ensureCaretVisible();
+    // A read-only box shows no caret, so there is no blink to restart for
+    // every block that arrives.
+    if (!m_locked)
+        restartBlink();
+    repaintSoon();
+}
+
+QByteArray ByteLineEdit::visibleText() const
+{
+    const QRect r = textRect();
+    const qsizetype first = qMin(m_scroll, m_text.size());
+    QByteArray cells = m_text.mid(first, r.width() / m_cellWidth + 2);
+    cells.replace('\0', ' ');
+    return cells;
 }
 
 qsizetype ByteLineEdit::SelStart() const
@@ -175,7 +203,7 @@ QByteArray ByteLineEdit::SelText() const
     return m_text.mid(SelStart(), SelLength());
 }
 
-void ByteLineEdit::setSelText(const QByteArray &bytes)
+void ByteLineEdit::setSelText(QByteArrayView bytes)
 {
     replaceSelection(bytes, false);
 }
@@ -387,14 +415,11 @@ void ByteLineEdit::selectWordAt(qsizetype cell)
 
 // ------------------------------------------------------------- editing
 
-void ByteLineEdit::replaceSelection(const QByteArray &bytes, bool byUser)
+void ByteLineEdit::replaceSelection(QByteArrayView bytes, bool byUser)
 {
     const qsizetype start = SelStart();
     const qsizetype length = SelLength();
-    if (start == m_text.size() && length == 0)
-        m_text.append(bytes);
-    else
-        m_text.replace(start, length, bytes);
+    m_text.replace(start, length, bytes);
     m_anchor = m_caret = start + bytes.size();
     ensureCaretVisible();
     restartBlink();
@@ -422,7 +447,7 @@ void ByteLineEdit::copyToClipboard() const
     // An empty selection leaves the clipboard as it was.
     if (!hasSelection())
         return;
-    QApplication::clipboard()->setText(QString::fromLatin1(SelText()));
+    QApplication::clipboard()->setText(QString::fromLatin1(DisplayText(SelText())));
 }
 
 void ByteLineEdit::pasteFromClipboard()
@@ -759,6 +784,9 @@ void ByteLineEdit::paintEvent(QPaintEvent *)
     const qsizetype length = m_text.size();
     const qsizetype first = qMin(m_scroll, length);
     const qsizetype count = qMin<qsizetype>(length - first, r.width() / m_cellWidth + 2);
+    // The cells in view, read once from the store.
+    QVarLengthArray<char, 256> cells(count);
+    m_text.read(first, count, cells.data());
     const int top = r.top() + (r.height() - m_lineHeight + 1) / 2;
     const int baseline = top + m_ascent;
 
@@ -787,7 +815,7 @@ void ByteLineEdit::paintEvent(QPaintEvent *)
                 const qsizetype position = first + i;
                 if ((position >= selFrom && position < selTo) != bool(selected))
                     continue;
-                const unsigned char byte = static_cast<unsigned char>(m_text.at(position));
+                const unsigned char byte = static_cast<unsigned char>(cells[i]);
                 const GlyphTable::Cell &cell = glyphs.cells[byte];
                 if (cell.font != f)
                     continue;

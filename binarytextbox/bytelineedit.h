@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bytestore.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QRawFont>
@@ -9,7 +11,9 @@
 #include <memory>
 
 // A single-line edit box whose text is a byte string, one character cell per
-// byte, drawn with the code page 437 glyph of each byte in a fixed-pitch font.
+// byte, drawn with the code page 437 glyph of each byte in a fixed-pitch font
+// (a NUL as a blank cell). The box holds the bytes themselves, exactly, in a
+// chunked store, and draws from them: there is no second, display copy.
 // It behaves as a standard single-line edit box (caret, selection by mouse and
 // keyboard, horizontal scrolling, typing, Backspace, the Delete variants) and
 // stays fast with megabytes of text: appending costs time in proportion to the
@@ -28,14 +32,28 @@ public:
     // Process-unique integer handle, given when the box is made.
     int hWnd() const { return m_handle; }
 
-    // The visible text, one byte per cell. Setting it puts the caret at 0 with
-    // no selection.
-    const QByteArray &Text() const { return m_text; }
-    void setText(const QByteArray &text);
+    // The visible text, one byte per cell, as a copy (each NUL as the space
+    // it is drawn as). Setting it keeps the bytes exactly and puts the caret
+    // at 0 with no selection.
+    QByteArray Text() const;
+    void setText(QByteArrayView text);
+
+    // The bytes themselves, and how many there are.
+    const ByteStore &bytes() const { return m_text; }
+    qsizetype textLength() const { return m_text.size(); }
+    // Lets the store keep its oldest bytes in a file (see ByteStore).
+    ByteStore &store() { return m_text; }
 
     // Appends at the end without touching the existing text; the caret and
     // selection stay where they were.
-    void appendText(const QByteArray &bytes);
+    void appendText(QByteArrayView bytes);
+
+    // Appends and puts the caret at the new end, as received data does, with
+    // a single repaint for both: the view then follows the end.
+    void appendAtEnd(QByteArrayView bytes);
+
+    // The cells in view as they are drawn: one byte per cell, NUL as a space.
+    QByteArray visibleText() const;
 
     // Start of the selection (or the caret when nothing is selected). Setting
     // it clamps to the text and clears the selection.
@@ -50,7 +68,7 @@ public:
     // The selected bytes; setting replaces the selection (or inserts at the
     // caret) and leaves the caret after the new text.
     QByteArray SelText() const;
-    void setSelText(const QByteArray &bytes);
+    void setSelText(QByteArrayView bytes);
 
     // Read-only: editing keys are ignored, selection and navigation work.
     bool Locked() const { return m_locked; }
@@ -116,7 +134,7 @@ private:
     void selectWordAt(qsizetype cell);
 
     // User editing: each changes the text and emits textEdited().
-    void replaceSelection(const QByteArray &bytes, bool byUser);
+    void replaceSelection(QByteArrayView bytes, bool byUser);
     void removeRange(qsizetype from, qsizetype to);
     void copyToClipboard() const;
     void pasteFromClipboard();
@@ -124,7 +142,7 @@ private:
     void restartBlink();
 
     int m_handle = 0;
-    QByteArray m_text;
+    ByteStore m_text;
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
     qsizetype m_scroll = 0;          // first visible cell

@@ -1,37 +1,30 @@
 #include "paneedit.h"
 
-#include "byteedit.h"
 #include "bytelineedit.h"
 #include "paneclipboard.h"
 
 namespace BinaryTextBox {
 
-QByteArray SelectedBytes(const QByteArray &bytes, const ByteLineEdit *box)
+QByteArray SelectedBytes(const ByteLineEdit *box)
 {
-    return ByteEdit::Slice(bytes, box->SelStart(), box->SelStart() + box->SelLength());
+    return box->SelText();
 }
 
-void ReplaceSelection(ByteLineEdit *box, QByteArray &bytes, QByteArrayView insert)
+void ReplaceSelection(ByteLineEdit *box, QByteArrayView insert)
 {
-    // The store changes first, by the same positions the box then edits.
-    ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), insert);
-    // One copy for the display form (a pasted block may be megabytes), with
-    // NULs shown as spaces in place.
-    QByteArray shown = insert.toByteArray();
-    shown.replace('\0', ' ');
-    box->setSelText(shown);
+    box->setSelText(insert);
 }
 
-void CutSelection(ByteLineEdit *box, QByteArray &bytes)
+void CutSelection(ByteLineEdit *box)
 {
-    PutBytesOnClipboard(box->hWnd(), SelectedBytes(bytes, box));
-    ReplaceSelection(box, bytes, {});
+    PutBytesOnClipboard(box->hWnd(), SelectedBytes(box));
+    ReplaceSelection(box, {});
 }
 
-void PasteOverSelection(ByteLineEdit *box, QByteArray &bytes)
+void PasteOverSelection(ByteLineEdit *box)
 {
     const ClipboardBytes paste = ReadClipboardBytes(box->hWnd());
-    ReplaceSelection(box, bytes, paste.bytes);
+    ReplaceSelection(box, paste.bytes);
 }
 
 } // namespace BinaryTextBox

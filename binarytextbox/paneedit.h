@@ -5,23 +5,23 @@
 
 class ByteLineEdit;
 
-// The edits that change a pane's bytes and its visible text together, shared
-// by the pane's keys and its context menu.
+// The edits a pane makes itself, shared by the pane's keys and its context
+// menu. The box holds the pane's bytes, so each is one edit of the box.
 namespace BinaryTextBox {
 
 // The bytes under the box's selection.
-QByteArray SelectedBytes(const QByteArray &bytes, const ByteLineEdit *box);
+QByteArray SelectedBytes(const ByteLineEdit *box);
 
-// Replaces the selection's bytes with `insert`, in the bytes and (in display
-// form) in the box, leaving the caret after the inserted bytes.
-void ReplaceSelection(ByteLineEdit *box, QByteArray &bytes, QByteArrayView insert);
+// Replaces the selection's bytes with `insert`, leaving the caret after the
+// inserted bytes.
+void ReplaceSelection(ByteLineEdit *box, QByteArrayView insert);
 
 // Copies the selection's bytes to the clipboard, then removes them whether or
 // not the clipboard took them.
-void CutSelection(ByteLineEdit *box, QByteArray &bytes);
+void CutSelection(ByteLineEdit *box);
 
 // Replaces the selection with the clipboard's bytes (nothing usable there:
 // the selection is removed).
-void PasteOverSelection(ByteLineEdit *box, QByteArray &bytes);
+void PasteOverSelection(ByteLineEdit *box);
 
 } // namespace BinaryTextBox

@@ -34,7 +34,7 @@ int ShowPaneMenu(ByteLineEdit *box)
     box->setFocus(Qt::PopupFocusReason);
 
     const PaneMenuEnabling e = PaneMenuEnablingFor(box->Locked(), box->SelLength(),
-                                                   ClipboardHasText(), box->Text().size());
+                                                   ClipboardHasText(), box->textLength());
     int chosen = PaneMenuNone;
     {
         QMenu menu(box);
@@ -85,33 +85,31 @@ void RunPaneMenuCommand(ByteLineEdit *box, int command)
     if (edits && box->Locked())
         return;
 
-    // Read the store only now: the receive path may have appended to it while
-    // the menu or the chart was open.
-    QByteArray bytes = GetPaneBytes(h);
+    // The selection is read only now: the receive path may have appended to
+    // the pane while the menu or the chart was open.
     switch (command) {
     case PaneMenuCut:
-        CutSelection(box, bytes);
+        CutSelection(box);
         break;
     case PaneMenuCopy:
-        PutBytesOnClipboard(h, SelectedBytes(bytes, box));
-        return;
+        PutBytesOnClipboard(h, SelectedBytes(box));
+        break;
     case PaneMenuPaste:
-        PasteOverSelection(box, bytes);
+        PasteOverSelection(box);
         break;
     case PaneMenuDelete:
-        ReplaceSelection(box, bytes, {});
+        ReplaceSelection(box, {});
         break;
     case PaneMenuSelectAll:
         box->setSelStart(0);
-        box->setSelLength(box->Text().size());
-        return;
+        box->setSelLength(box->textLength());
+        break;
     case PaneMenuAsciiChart:
-        ReplaceSelection(box, bytes, AsciiChoice);
+        ReplaceSelection(box, AsciiChoice);
         break;
     default:
-        return;
+        break;
     }
-    SetPaneBytes(h, bytes);
 }
 
 } // namespace BinaryTextBox

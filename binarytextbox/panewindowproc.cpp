@@ -16,71 +16,46 @@ namespace BinaryTextBox {
 void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask)
 {
     const int h = box->hWnd();
-    QByteArray bytes = GetPaneBytes(h);
     // A read-only pane shows received data: keys that would edit it leave
-    // both the bytes and the text alone, while selecting and copying work.
+    // its bytes alone, while selecting and copying work. The keys passed on
+    // (the Delete variants among them) are edits the box makes itself.
     const bool locked = box->Locked();
     const qsizetype selLength = box->SelLength();
-    const qsizetype selStart = box->SelStart();
 
     if (key == VK_DELETE) {
-        // The box makes the same visible edit for the keys passed on here.
+        // Shift+Delete with a selection cuts: the box alone would only delete.
         if (mask == MaskShift && selLength > 0) {
             if (!locked)
-                CutSelection(box, bytes);
+                CutSelection(box);
             key = 0;
-        } else if (!locked) {
-            if (mask == MaskCtrl && selLength == 0)
-                ByteEdit::TruncateAt(bytes, selStart);
-            else if (mask == MaskShift)
-                ByteEdit::DeleteBefore(bytes, selStart);
-            else if (selLength > 0)
-                ByteEdit::Replace(bytes, selStart, selLength, {});
-            else
-                ByteEdit::DeleteAfter(bytes, selStart);
         }
     } else if (key == VK_BACK && mask == MaskAlt) {
         key = 0;
     } else if (key == VK_RETURN) {
         if (!locked)
-            ReplaceSelection(box, bytes, "\r\n");
+            ReplaceSelection(box, "\r\n");
         key = 0;
     } else if ((key == VK_C || key == VK_INSERT) && mask == MaskCtrl) {
-        PutBytesOnClipboard(h, SelectedBytes(bytes, box));
+        PutBytesOnClipboard(h, SelectedBytes(box));
         key = 0;
     } else if ((key == VK_V && mask == MaskCtrl) || (key == VK_INSERT && mask == MaskShift)) {
         if (!locked)
-            PasteOverSelection(box, bytes);
+            PasteOverSelection(box);
         key = 0;
     } else if (key == VK_X && mask == MaskCtrl && selLength > 0) {
         if (!locked)
-            CutSelection(box, bytes);
+            CutSelection(box);
         key = 0;
     }
-    SetPaneBytes(h, bytes);
 }
 
-void PaneKeyPress(ByteLineEdit *box, qint16 &ch)
+void PaneKeyPress(ByteLineEdit *, qint16 &ch)
 {
-    const int h = box->hWnd();
-    QByteArray bytes = GetPaneBytes(h);
-    const bool locked = box->Locked();
-    if (ch == VK_BACK) {
-        if (!locked) {
-            if (box->SelLength() > 0)
-                ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), {});
-            else
-                ByteEdit::DeleteBefore(bytes, box->SelStart());
-        }
-    } else if (ch >= 32 && ch <= 255) {
-        if (!locked)
-            ByteEdit::Replace(bytes, box->SelStart(), box->SelLength(), QByteArray(1, char(ch)));
-    } else {
-        // Control characters (Tab, Enter, Escape, Ctrl+letters, Ctrl+Z among
-        // them) never enter a pane by typing.
+    // Backspace and the printable codes are typed by the box itself, into the
+    // pane's bytes. Control characters (Tab, Enter, Escape, Ctrl+letters,
+    // Ctrl+Z among them) never enter a pane by typing.
+    if (ch != VK_BACK && (ch < 32 || ch > 255))
         ch = 0;
-    }
-    SetPaneBytes(h, bytes);
 }
 
 bool PaneWindowProc::eventFilter(QObject *watched, QEvent *event)
@@ -218,13 +193,11 @@ bool PaneWindowProc::keyPress(ByteLineEdit *box, QKeyEvent *event)
         // A Backspace code typed by another key (Ctrl+H) deletes as Backspace
         // does; the box does not act on it, so both edits are made here.
         if (!box->Locked()) {
-            QByteArray bytes = GetPaneBytes(box->hWnd());
             if (box->SelLength() == 0 && box->SelStart() > 0) {
                 box->setSelStart(box->SelStart() - 1);
                 box->setSelLength(1);
             }
-            ReplaceSelection(box, bytes, {});
-            SetPaneBytes(box->hWnd(), bytes);
+            ReplaceSelection(box, {});
         }
         return true;
     }

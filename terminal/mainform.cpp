@@ -413,16 +413,15 @@ void MainForm::Comm1_SerialEvent()
     if (block.isEmpty())
         return;
 
-    Text1->appendText(DisplayText(block));
-    Text1->setSelStart(Text1->Text().size());
-    BinaryTextBox::AppendPaneBytes(Text1->hWnd(), block);
+    // The box holds the pane's bytes: one append keeps them and shows them.
+    Text1->appendAtEnd(block);
     showReceivedCount();
 }
 
 void MainForm::showReceivedCount()
 {
     RepaintThrottle::Defer(Text3);
-    Text3->setText(QString::number(Text1->Text().size()));
+    Text3->setText(QString::number(Text1->textLength()));
 }
 
 void MainForm::reportLostPort()
@@ -443,7 +442,6 @@ void MainForm::Command2_Click()
 
 void MainForm::Command1_Click()
 {
-    Text1->setText(QByteArray());
     BinaryTextBox::SetPaneBytes(Text1->hWnd(), QByteArray());
     Text3->setText(QStringLiteral("0"));
 }

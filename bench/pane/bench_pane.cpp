@@ -1,9 +1,10 @@
 // Pane benchmark: feeds a pane 1 KiB blocks the way the receive path does
-// (visible text, caret to the end, byte store) until it holds 64 MiB, and
-// prints the time per append, the time to paint the pane and the memory in
-// use at 64 KiB, 1 MiB, 16 MiB and 64 MiB.
+// (bytes appended, caret to the end) until it holds 64 MiB, and prints the
+// time per append (wall clock and the thread's own CPU time), the time to
+// paint the pane and the memory in use at 64 KiB, 1 MiB, 16 MiB and 64 MiB.
+// Then it types keys into the middle of an output pane holding 256 MiB.
 //
-//   build/bench/pane/bench_pane [megabytes]      (default 64)
+//   build/bench/pane/bench_pane [megabytes] [output-megabytes]  (default 64 256)
 
 #include "binarytextbox.h"
 #include "bytelineedit.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QKeyEvent>
 
 #include <sys/resource.h>
 #include <time.h>
@@ -90,6 +92,9 @@ int main(int argc, char **argv)
     qsizetype total = 64 * MiB;
     if (argc > 1)
         total = std::max<qsizetype>(1, QByteArray(argv[1]).toLongLong()) * MiB;
+    qsizetype outputTotal = 256 * MiB;
+    if (argc > 2)
+        outputTotal = std::max<qsizetype>(1, QByteArray(argv[2]).toLongLong()) * MiB;
     std::vector<qsizetype> marks;
     for (qsizetype m : {64 * KiB, 1 * MiB, 16 * MiB, 64 * MiB}) {
         if (m <= total)
@@ -124,27 +129,27 @@ int main(int argc, char **argv)
         return statsOf(samples);
     };
 
-    std::printf("Pane benchmark: 1 KiB appends (visible text + caret to end + byte store), %s in all\n",
-                qPrintable(sizeName(total)));
-    std::printf("Append times in microseconds: all of it, and the box's part (text + caret) and the store's\n"
-                "part; p99.9 = 99.9th percentile, max = slowest single append; cpu = this thread's CPU time\n"
-                "per append (leaves out waiting while other processes run). Paint: median and slowest of\n"
-                "200 paints, in milliseconds.\n\n");
-    std::printf("%-7s|%7s %7s %7s %8s|%8s %9s|%7s %7s|%6s %6s|%6s %6s %6s\n", "holds", "mean", "median",
-                "p99.9", "max", "box mean", "store mean", "cpu mean", "cpu max", "paint", "max", "RSS", "peak",
-                "B/byte");
-    std::printf("%-7s|%7s %7s %7s %8s|%8s %9s|%8s %7s|%6s %6s|%6s %6s %6s\n", "", "us", "us", "us", "us", "us",
-                "us", "us", "us", "ms", "ms", "MiB", "MiB", "");
-    std::printf("-------+--------------------------------+------------------+----------------+-------------+"
+    std::printf("Pane benchmark: 1 KiB appends as the receive path makes them (bytes + caret to the end),\n"
+                "%s in all\n", qPrintable(sizeName(total)));
+    std::printf("Append times in microseconds. wall: elapsed time, p99.9 = 99.9th percentile, max = slowest\n"
+                "single append; cpu: this thread's own CPU time per append (leaves out time the thread\n"
+                "waits while other processes run). Paint: median and slowest of 200 paints, in ms.\n\n");
+    std::printf("%-7s|%7s %7s %7s %8s|%8s %8s|%6s %6s|%6s %6s %6s\n", "holds", "wall", "median",
+                "p99.9", "max", "cpu mean", "cpu max", "paint", "max", "RSS", "peak", "B/byte");
+    std::printf("%-7s|%7s %7s %7s %8s|%8s %8s|%6s %6s|%6s %6s %6s\n", "", "mean us", "us", "us", "us", "us",
+                "us", "ms", "ms", "MiB", "MiB", "");
+    std::printf("-------+--------------------------------+-----------------+-------------+"
                 "--------------------\n");
 
-    std::vector<double> window, boxPart, storePart, cpu;
+    std::vector<double> window, cpu;
     window.reserve(size_t(total / kBlock));
     cpu.reserve(size_t(total / kBlock));
-    boxPart.reserve(size_t(total / kBlock));
-    storePart.reserve(size_t(total / kBlock));
     Stats firstAppend, lastAppend, firstPaint, lastPaint;
     double worstAppend = 0;
+    double worstCpu = 0;
+    double idleWorst = 0;
+    qint64 appendsOver = 0, idleOver = 0;
+    double lastPerByte = 0;
     qsizetype held = 0;
     qsizetype block = 0;
     size_t nextMark = 0;
@@ -153,18 +158,21 @@ int main(int argc, char **argv)
         const QByteArray bytes = QByteArray::fromRawData(pattern.constData() + (block++ % 256), kBlock);
         const qint64 cpuStart = threadCpuNs();
         timer.start();
-        // The receive path: visible text, caret to the end, then the store.
-        pane.appendText(DisplayText(bytes));
-        pane.setSelStart(pane.Text().size());
-        const qint64 boxNs = timer.nsecsElapsed();
-        BinaryTextBox::AppendPaneBytes(handle, bytes);
+        pane.appendAtEnd(bytes);
         const qint64 ns = timer.nsecsElapsed();
-        cpu.push_back(double(threadCpuNs() - cpuStart) / 1e3);
-        boxPart.push_back(double(boxNs) / 1e3);
-        storePart.push_back(double(ns - boxNs) / 1e3);
+        const double cpuUs = double(threadCpuNs() - cpuStart) / 1e3;
+        cpu.push_back(cpuUs);
         const double us = double(ns) / 1e3;
         window.push_back(us);
         worstAppend = std::max(worstAppend, us);
+        worstCpu = std::max(worstCpu, cpuUs);
+        // The same two clock readings with nothing between them: what the
+        // machine charges a thread for no work at all.
+        const qint64 idleStart = threadCpuNs();
+        const double idleUs = double(threadCpuNs() - idleStart) / 1e3;
+        idleWorst = std::max(idleWorst, idleUs);
+        appendsOver += cpuUs > 200 ? 1 : 0;
+        idleOver += idleUs > 200 ? 1 : 0;
         held += kBlock;
         // Let the event loop run now and then, as it would between reads.
         if ((block & 255) == 0)
@@ -172,15 +180,14 @@ int main(int argc, char **argv)
 
         if (nextMark < marks.size() && held == marks[nextMark]) {
             const Stats all = statsOf(window);
-            const Stats box = statsOf(boxPart);
-            const Stats store = statsOf(storePart);
             const Stats cpuTime = statsOf(cpu);
             const Stats paint = paintMs(200);
             const double rss = residentMiB();
             const double peak = peakResidentMiB();
-            std::printf("%-7s|%7.2f %7.2f %7.1f %8.1f|%8.2f %9.2f|%8.2f %7.1f|%6.3f %6.2f|%6.1f %6.1f %6.2f\n",
-                        qPrintable(sizeName(held)), all.mean, all.median, all.p999, all.max, box.mean, store.mean,
-                        cpuTime.mean, cpuTime.max, paint.median, paint.max, rss, peak, (peak - startRss) * double(MiB) / double(held));
+            lastPerByte = (peak - startRss) * double(MiB) / double(held);
+            std::printf("%-7s|%7.2f %7.2f %7.1f %8.1f|%8.2f %8.1f|%6.3f %6.2f|%6.1f %6.1f %6.2f\n",
+                        qPrintable(sizeName(held)), all.mean, all.median, all.p999, all.max,
+                        cpuTime.mean, cpuTime.max, paint.median, paint.max, rss, peak, lastPerByte);
             if (nextMark == 0) {
                 firstAppend = all;
                 firstPaint = paint;
@@ -188,28 +195,80 @@ int main(int argc, char **argv)
             lastAppend = all;
             lastPaint = paint;
             window.clear();
-            boxPart.clear();
-            storePart.clear();
             cpu.clear();
             ++nextMark;
         }
     }
 
-    // Sanity: the store and the visible text agree byte for byte.
-    // Compared piece by piece, so the check does not add a third copy to the
-    // peak memory the table reports.
-    const QByteArray store = BinaryTextBox::GetPaneBytes(handle);
-    bool same = store.size() == pane.Text().size();
-    for (qsizetype at = 0; same && at < store.size(); at += MiB)
-        same = DisplayText(store.mid(at, MiB)) == pane.Text().mid(at, MiB);
-    std::printf("\nAppend figures are over the appends since the previous row; B/byte = (peak RSS - RSS at\n"
-                "start) / bytes held, store and visible text both counted. RSS at start: %.1f MiB.\n", startRss);
-    std::printf("last row / first row: append median %.2f, mean %.2f; paint median %.2f (goals <= 2)\n",
-                lastAppend.median / firstAppend.median, lastAppend.mean / firstAppend.mean,
-                lastPaint.median / firstPaint.median);
-    std::printf("slowest single append: %.3f ms (goal < 0.2 ms; on a loaded machine the slowest ones are\n"
-                "the process being preempted, not work)\n", worstAppend / 1e3);
-    std::printf("store and visible text agree: %s\n", same ? "yes" : "NO");
+    // Sanity: the pane holds exactly what was appended, and shows it.
+    bool same = pane.textLength() == total;
+    for (qsizetype at = 0; same && at < total; at += MiB) {
+        const QByteArray piece = pane.bytes().mid(at, MiB);
+        for (qsizetype i = 0; same && i < piece.size(); ++i)
+            same = piece[i] == pattern[((at + i) / kBlock) % 256 + (at + i) % kBlock];
+    }
+    const QByteArray tail = pane.bytes().mid(pane.firstVisibleCell(), pane.visibleText().size());
+    same = same && DisplayText(tail) == pane.visibleText();
     BinaryTextBox::DetachPane(&pane);
-    return same ? 0 : 1;
+
+    const auto okShort = [](bool met) { return met ? "ok" : "short"; };
+    std::printf("\nAppend figures are over the appends since the previous row; B/byte = (peak RSS - RSS at\n"
+                "start) / bytes held. RSS at start: %.1f MiB.\n\n", startRss);
+    const double appendRatio = lastAppend.median / firstAppend.median;
+    const double paintRatio = lastPaint.median / firstPaint.median;
+    std::printf("%-44s %-14s %-10s %s\n", "measure", "figure", "goal", "");
+    std::printf("%-44s %-14.2f %-10s %s\n", "append median, last row / first row", appendRatio, "<= 2",
+                okShort(appendRatio <= 2));
+    std::printf("%-44s %-14.2f %-10s %s\n", "paint median, last row / first row", paintRatio, "<= 2",
+                okShort(paintRatio <= 2));
+    std::printf("%-44s %-14s %-10s %s\n", "slowest 1 KiB append, thread CPU",
+                qPrintable(QStringLiteral("%1 ms").arg(worstCpu / 1e3, 0, 'f', 3)), "<= 0.2 ms",
+                okShort(worstCpu <= 200));
+    std::printf("%-44s %-14s %-10s %s\n", "  the same clock around no work at all, max",
+                qPrintable(QStringLiteral("%1 ms").arg(idleWorst / 1e3, 0, 'f', 3)), "", "");
+    std::printf("%-44s %-14s %-10s %s\n", "  appends over 0.2 ms CPU / no-work readings",
+                qPrintable(QStringLiteral("%1 / %2").arg(appendsOver).arg(idleOver)), "", "");
+    std::printf("%-44s %-14s %-10s %s\n", "slowest 1 KiB append, wall clock",
+                qPrintable(QStringLiteral("%1 ms").arg(worstAppend / 1e3, 0, 'f', 3)), "", "");
+    std::printf("%-44s %-14s %-10s %s\n", "memory per byte held (last row)",
+                qPrintable(QStringLiteral("%1 B").arg(lastPerByte, 0, 'f', 2)), "<= 1.1 B",
+                okShort(lastPerByte <= 1.1));
+    std::printf("%-44s %-14s %-10s %s\n", "pane holds exactly what was appended", same ? "yes" : "NO", "yes",
+                okShort(same));
+
+    // An output pane holding a large paste: each key typed into its middle
+    // must cost only what it changes.
+    ByteLineEdit output;
+    output.resize(433, 25);
+    output.show();
+    BinaryTextBox::AttachPane(&output);
+    {
+        QByteArray big(outputTotal, Qt::Uninitialized);
+        for (qsizetype i = 0; i < big.size(); ++i)
+            big[i] = char('A' + i % 26);
+        output.setText(big);
+    }
+    output.setSelStart(outputTotal / 2);
+    QApplication::processEvents();
+    std::vector<double> keyCpu;
+    for (int i = 0; i < 50; ++i) {
+        const bool typeIt = i % 2 == 0;
+        const int key = typeIt ? Qt::Key_X : Qt::Key_Backspace;
+        const QString text = typeIt ? QStringLiteral("x") : QStringLiteral("\b");
+        const qint64 cpuStart = threadCpuNs();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(&output, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+        QApplication::sendEvent(&output, &release);
+        keyCpu.push_back(double(threadCpuNs() - cpuStart) / 1e6);
+    }
+    const Stats keys = statsOf(keyCpu);
+    const bool keysKept = output.textLength() == outputTotal && output.bytes().at(outputTotal / 2) == char('A' + (outputTotal / 2) % 26);
+    BinaryTextBox::DetachPane(&output);
+    std::printf("%-44s %-14s %-10s %s\n",
+                qPrintable(QStringLiteral("key typed into a %1 output pane, CPU").arg(sizeName(outputTotal))),
+                qPrintable(QStringLiteral("%1 ms").arg(keys.max, 0, 'f', 3)), "< 5 ms", okShort(keys.max < 5 && keysKept));
+    std::printf("  (slowest of 50 keys, x and Backspace in turn at the middle; median %.3f ms; bytes %s)\n",
+                keys.median, keysKept ? "right" : "WRONG");
+    return same && keysKept ? 0 : 1;
 }

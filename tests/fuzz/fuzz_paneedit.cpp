@@ -1,10 +1,13 @@
-// Fuzzes a pane's editing: a byte edit box attached as a pane gets a random
-// sequence of key presses (any key, modifiers and key text), typed input
-// method text, clipboard contents (plain text and the private block, alone or
-// together), selection changes, read-only switches and bytes set or appended
-// by the program (store and box together, as received data is). After every
-// step the pane's bytes and the box's visible text must be equal (DisplayText
-// of the bytes); a difference aborts.
+// Fuzzes a pane's editing: two byte edit boxes attached as panes get the same
+// random sequence of key presses (any key, modifiers and key text), typed
+// input method text, clipboard contents (plain text and the private block,
+// alone or together), selection changes, read-only switches and bytes set or
+// appended by the program, as received data is. One box keeps its bytes in
+// tiny chunks (a few bytes each, from the input), so every edit crosses chunk
+// boundaries; the other in the usual large ones. After every step both must
+// hold the same bytes with the same selection and view, the chunked store's
+// bookkeeping must be consistent, and the pane's bytes, its visible text and
+// the cells it draws must agree; a difference aborts.
 //
 // Keys that open the pane's context menu (Shift+F10, the Menu key) are left
 // out: the menu is modal and would wait for a user.
@@ -85,7 +88,7 @@ QByteArray randomBytes(FuzzedDataProvider &in, size_t most)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
-void sendKey(ByteLineEdit *box, FuzzedDataProvider &in)
+void sendKey(ByteLineEdit *box, ByteLineEdit *twin, FuzzedDataProvider &in)
 {
     int key = in.ConsumeBool() ? in.PickValueInArray(Keys) : in.ConsumeIntegral<int>();
     Qt::KeyboardModifiers modifiers;
@@ -120,12 +123,14 @@ void sendKey(ByteLineEdit *box, FuzzedDataProvider &in)
                      shown(text.toUtf8()).constData());
     // As the toolkit delivers a key: the shortcut check first, then the
     // press itself when no shortcut took it, then the release.
-    QKeyEvent override(QEvent::ShortcutOverride, key, modifiers, text);
-    QCoreApplication::sendEvent(box, &override);
-    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
-    QCoreApplication::sendEvent(box, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
-    QCoreApplication::sendEvent(box, &release);
+    for (ByteLineEdit *target : {box, twin}) {
+        QKeyEvent override(QEvent::ShortcutOverride, key, modifiers, text);
+        QCoreApplication::sendEvent(target, &override);
+        QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+        QCoreApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+        QCoreApplication::sendEvent(target, &release);
+    }
 }
 
 void setClipboard(FuzzedDataProvider &in)
@@ -155,9 +160,34 @@ void setClipboard(FuzzedDataProvider &in)
     clipboard->setMimeData(data);
 }
 
-void checkInStep(ByteLineEdit *box, int step)
+[[noreturn]] void fail(int step, const char *what, const QByteArray &a, const QByteArray &b)
+{
+    std::fprintf(stderr, "fuzz_paneedit: step %d: %s: \"%s\" against \"%s\"\n", step, what, shown(a).constData(),
+                 shown(b).constData());
+    std::abort();
+}
+
+void checkInStep(ByteLineEdit *box, ByteLineEdit *twin, int step)
 {
     const QByteArray bytes = GetPaneBytes(box->hWnd());
+    const QByteArray twinBytes = GetPaneBytes(twin->hWnd());
+    if (bytes != twinBytes)
+        fail(step, "small chunks and large chunks differ", bytes, twinBytes);
+    if (box->SelStart() != twin->SelStart() || box->SelLength() != twin->SelLength()
+        || box->cursorPosition() != twin->cursorPosition() || box->firstVisibleCell() != twin->firstVisibleCell()) {
+        std::fprintf(stderr, "fuzz_paneedit: step %d: selection %lld+%lld caret %lld view %lld, twin %lld+%lld %lld %lld\n",
+                     step, qlonglong(box->SelStart()), qlonglong(box->SelLength()), qlonglong(box->cursorPosition()),
+                     qlonglong(box->firstVisibleCell()), qlonglong(twin->SelStart()), qlonglong(twin->SelLength()),
+                     qlonglong(twin->cursorPosition()), qlonglong(twin->firstVisibleCell()));
+        std::abort();
+    }
+    if (!box->bytes().isConsistent() || !twin->bytes().isConsistent()) {
+        std::fprintf(stderr, "fuzz_paneedit: step %d: chunk bookkeeping broken\n", step);
+        std::abort();
+    }
+    const QByteArray drawn = DisplayText(bytes.mid(box->firstVisibleCell(), box->visibleText().size()));
+    if (drawn != box->visibleText())
+        fail(step, "cells drawn differ from the bytes in view", box->visibleText(), drawn);
     if (DisplayText(bytes) != box->Text()) {
         std::fprintf(stderr, "fuzz_paneedit: step %d: pane bytes \"%s\" but the box shows \"%s\"\n", step,
                      shown(bytes).constData(), shown(box->Text()).constData());
@@ -194,10 +224,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QApplication::clipboard()->clear();
 
     auto box = std::make_unique<ByteLineEdit>();
-    box->resize(160, 24);
-    box->setText(DisplayText(randomBytes(in, 32)));
+    auto twin = std::make_unique<ByteLineEdit>();
+    box->store().setChunkBytes(in.ConsumeIntegralInRange<qsizetype>(2, 9));
+    for (ByteLineEdit *b : {box.get(), twin.get()})
+        b->resize(160, 24);
+    const QByteArray initial = randomBytes(in, 32);
+    box->setText(initial);
+    twin->setText(initial);
     AttachPane(box.get());
-    checkInStep(box.get(), 0);
+    AttachPane(twin.get());
+    checkInStep(box.get(), twin.get(), 0);
 
     for (int step = 1; step <= 64 && in.remaining_bytes() > 0; ++step) {
         switch (in.ConsumeIntegralInRange(0, 9)) {
@@ -205,18 +241,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 1:
         case 2:
         case 3:
-            sendKey(box.get(), in);
+            sendKey(box.get(), twin.get(), in);
             break;
         case 4:
             setClipboard(in);
             break;
         case 5: {
-            const qsizetype start = in.ConsumeIntegralInRange<qsizetype>(-2, box->Text().size() + 2);
-            box->setSelStart(start);
+            const qsizetype start = in.ConsumeIntegralInRange<qsizetype>(-2, box->textLength() + 2);
             const bool withLength = in.ConsumeBool();
-            const qsizetype length = withLength ? in.ConsumeIntegralInRange<qsizetype>(-2, box->Text().size() + 2) : 0;
-            if (withLength)
-                box->setSelLength(length);
+            const qsizetype length = withLength ? in.ConsumeIntegralInRange<qsizetype>(-2, box->textLength() + 2) : 0;
+            for (ByteLineEdit *b : {box.get(), twin.get()}) {
+                b->setSelStart(start);
+                if (withLength)
+                    b->setSelLength(length);
+            }
             if (trace)
                 std::fprintf(stderr, "select %lld+%lld\n", qlonglong(start), qlonglong(length));
             break;
@@ -224,20 +262,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 6:
             if (in.ConsumeBool()) {
                 box->selectAll();
+                twin->selectAll();
                 if (trace)
                     std::fprintf(stderr, "select all\n");
             } else {
-                box->setLocked(in.ConsumeBool());
+                const bool locked = in.ConsumeBool();
+                box->setLocked(locked);
+                twin->setLocked(locked);
                 if (trace)
                     std::fprintf(stderr, "locked %d\n", int(box->Locked()));
             }
             break;
         case 7: {
-            QInputMethodEvent event;
-            event.setCommitString(randomText(in));
+            const QString commit = randomText(in);
             if (trace)
-                std::fprintf(stderr, "input method \"%s\"\n", shown(event.commitString().toUtf8()).constData());
-            QCoreApplication::sendEvent(box.get(), &event);
+                std::fprintf(stderr, "input method \"%s\"\n", shown(commit.toUtf8()).constData());
+            for (ByteLineEdit *b : {box.get(), twin.get()}) {
+                QInputMethodEvent event;
+                event.setCommitString(commit);
+                QCoreApplication::sendEvent(b, &event);
+            }
             break;
         }
         case 8: {
@@ -245,13 +289,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const bool set = in.ConsumeBool();
             if (trace)
                 std::fprintf(stderr, "%s \"%s\"\n", set ? "set" : "append", shown(bytes).constData());
-            // The program's own writes go to both, as received data does.
-            if (set) {
-                SetPaneBytes(box->hWnd(), bytes);
-                box->setText(DisplayText(bytes));
-            } else {
-                AppendPaneBytes(box->hWnd(), bytes);
-                box->appendText(DisplayText(bytes));
+            for (ByteLineEdit *b : {box.get(), twin.get()}) {
+                if (set)
+                    SetPaneBytes(b->hWnd(), bytes);
+                else
+                    AppendPaneBytes(b->hWnd(), bytes);
             }
             break;
         }
@@ -261,12 +303,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             QCoreApplication::processEvents();
             break;
         }
-        checkInStep(box.get(), step);
+        checkInStep(box.get(), twin.get(), step);
         if (trace)
             std::fprintf(stderr, "  step %d: \"%s\" selection %lld+%lld%s\n", step, shown(box->Text()).constData(),
                          qlonglong(box->SelStart()), qlonglong(box->SelLength()), box->Locked() ? " locked" : "");
     }
 
     DetachPane(box.get());
+    DetachPane(twin.get());
     return 0;
 }

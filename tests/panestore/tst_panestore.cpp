@@ -112,9 +112,8 @@ void tst_PaneStore::receiveAppendKeepsInvariant()
     box.setLocked(true);
     AttachPane(&box);
     const QByteArray received("\r\n");
-    box.appendText(DisplayText(received));
-    box.setSelStart(box.Text().size());
-    AppendPaneBytes(box.hWnd(), received);
+    // As the receive path appends: the bytes, the caret to the new end.
+    box.appendAtEnd(received);
 
     QCOMPARE(GetPaneBytes(box.hWnd()), QByteArray("OK\r\n"));
     QCOMPARE(box.Text().size(), 4);

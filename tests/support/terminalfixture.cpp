@@ -90,7 +90,6 @@ QByteArray TerminalFixture::output() const
 
 void TerminalFixture::setOutput(const QByteArray &bytes)
 {
-    form->Text2->setText(DisplayText(bytes));
     BinaryTextBox::SetPaneBytes(form->Text2->hWnd(), bytes);
 }
 

@@ -1,0 +1,104 @@
+#include "spillfile.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+SpillFile::~SpillFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool SpillFile::open(const QString &folder)
+{
+    if (m_fd >= 0)
+        return true;
+    m_folder = folder;
+    if (!QDir().mkpath(folder)) {
+        m_error = QStringLiteral("cannot make %1").arg(folder);
+        return false;
+    }
+    QByteArray name = QFile::encodeName(QDir(folder).filePath(QStringLiteral("received-XXXXXX")));
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        m_error = QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    ::unlink(name.constData());
+    m_fd = fd;
+    m_end = 0;
+    m_error.clear();
+    return true;
+}
+
+qint64 SpillFile::freeSpace() const
+{
+    struct statvfs st;
+    if (m_fd < 0 || ::fstatvfs(m_fd, &st) != 0)
+        return -1;
+    return qint64(st.f_bavail) * qint64(st.f_frsize);
+}
+
+qint64 SpillFile::write(const char *bytes, qsizetype length)
+{
+    if (m_fd < 0) {
+        m_error = QStringLiteral("no file");
+        return -1;
+    }
+    const qint64 free = freeSpace();
+    if (free >= 0 && free - length < m_reserve) {
+        m_error = QStringLiteral("disk nearly full (%1 MiB free in %2)").arg(free / (1024 * 1024)).arg(m_folder);
+        return -1;
+    }
+    const qint64 offset = m_end;
+    qsizetype done = 0;
+    while (done < length) {
+        const ssize_t n = ::pwrite(m_fd, bytes + done, size_t(length - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_error = n < 0 && errno == ENOSPC
+                ? QStringLiteral("disk full (%1)").arg(m_folder)
+                : QStringLiteral("%1: %2").arg(m_folder, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
+            // What got written is of no use: give the space back.
+            if (done > 0)
+                release(offset, done);
+            return -1;
+        }
+        done += n;
+    }
+    m_end += length;
+    m_error.clear();
+    return offset;
+}
+
+bool SpillFile::read(qint64 offset, qsizetype length, char *out)
+{
+    qsizetype done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(m_fd, out + done, size_t(length - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_error = QStringLiteral("%1: %2").arg(m_folder, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+void SpillFile::release(qint64 offset, qsizetype length)
+{
+    if (m_fd < 0 || length <= 0)
+        return;
+    // Not every file system can punch holes; the space then comes back when
+    // the file is closed.
+    ::fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(length));
+}
