@@ -23,7 +23,7 @@ if ! have_display; then
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
-    export DISPLAY=":$n"
+    export DISPLAY=":$n" PORTLARK_X_SERVER_PID=$xvfb_pid
     for _ in $(seq 1 50); do
         have_display && break
         sleep 0.1

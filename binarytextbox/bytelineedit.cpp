@@ -179,8 +179,12 @@ void ByteLineEdit::setSelStart(qsizetype start)
 
 void ByteLineEdit::repaintSoon()
 {
+    // Nothing to draw for a box no one can see; it paints when shown.
+    if (!isVisible())
+        return;
     RepaintThrottle::Defer(this);
-    update();
+    // Only the cells change: the frame around them stays as it is.
+    update(textRect());
 }
 
 qsizetype ByteLineEdit::SelLength() const
@@ -768,14 +772,21 @@ void ByteLineEdit::changeEvent(QEvent *event)
 
 // ------------------------------------------------------------- painting
 
-void ByteLineEdit::paintEvent(QPaintEvent *)
+void ByteLineEdit::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    QStyleOptionFrame panel;
-    initPanelOption(this, m_locked, &panel);
-    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
-
     const QRect r = textRect();
+    // A repaint of the cells alone (received data) needs only the panel's
+    // inside, which is its base colour; the styled frame is drawn when it
+    // is part of what needs painting.
+    if (r.contains(event->rect())) {
+        painter.fillRect(event->rect(), palette().brush(QPalette::Base));
+    } else {
+        QStyleOptionFrame panel;
+        initPanelOption(this, m_locked, &panel);
+        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+    }
+
     painter.setClipRect(r);
     painter.setFont(font());
     const QPalette &pal = palette();

@@ -7,6 +7,8 @@
 #include <QTimerEvent>
 #include <QWidget>
 
+#include <vector>
+
 namespace {
 
 class FrameClock : public QObject
@@ -26,14 +28,36 @@ public:
         m_held.append(widget);
     }
 
+    void coalesce(QWidget *widget, std::function<void()> apply)
+    {
+        if (!m_frame.isActive()) {
+            m_frame.start(RepaintThrottle::FrameInterval, this);
+            apply();
+            return;
+        }
+        for (Pending &pending : m_pending) {
+            if (pending.widget == widget) {
+                pending.apply = std::move(apply);
+                return;
+            }
+        }
+        m_pending.push_back({widget, std::move(apply)});
+    }
+
 protected:
     void timerEvent(QTimerEvent *event) override
     {
         if (event->timerId() != m_frame.timerId())
             return;
         m_frame.stop();
-        if (m_held.isEmpty())
+        if (m_held.isEmpty() && m_pending.empty())
             return;
+        // The held changes are applied first, so that the repaint below
+        // shows them too.
+        for (Pending &pending : std::exchange(m_pending, {})) {
+            if (pending.widget)
+                pending.apply();
+        }
         const QList<QPointer<QWidget>> held = std::exchange(m_held, {});
         for (const QPointer<QWidget> &widget : held) {
             if (widget)
@@ -45,12 +69,30 @@ protected:
 private:
     QBasicTimer m_frame;
     QList<QPointer<QWidget>> m_held;
+    struct Pending
+    {
+        QPointer<QWidget> widget;
+        std::function<void()> apply;
+    };
+    std::vector<Pending> m_pending;
 };
 
 } // namespace
 
-void RepaintThrottle::Defer(QWidget *widget)
+namespace {
+FrameClock &frameClock()
 {
     static FrameClock clock;
-    clock.defer(widget);
+    return clock;
+}
+} // namespace
+
+void RepaintThrottle::Defer(QWidget *widget)
+{
+    frameClock().defer(widget);
+}
+
+void RepaintThrottle::Coalesce(QWidget *widget, std::function<void()> apply)
+{
+    frameClock().coalesce(widget, std::move(apply));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 // Redraws widgets whose content streams in (received data, its count) at most
@@ -13,5 +15,11 @@ constexpr int FrameInterval = 40; // ms
 // Call before changing the widget: its repaint then waits for the frame's end
 // when a frame is running.
 void Defer(QWidget *widget);
+
+// For a change that is costly in itself (setting a line edit's text lays it
+// out): runs `apply` at once when no frame is running, else once when the
+// frame ends, however many calls came in the frame (the last one's `apply`
+// runs). Nothing runs for a widget that has gone.
+void Coalesce(QWidget *widget, std::function<void()> apply);
 
 } // namespace RepaintThrottle

@@ -420,8 +420,8 @@ void MainForm::Comm1_SerialEvent()
 
 void MainForm::showReceivedCount()
 {
-    RepaintThrottle::Defer(Text3);
-    Text3->setText(QString::number(Text1->textLength()));
+    // Setting a line edit's text lays it out: once per frame is enough.
+    RepaintThrottle::Coalesce(Text3, [this] { Text3->setText(QString::number(Text1->textLength())); });
 }
 
 void MainForm::reportLostPort()

@@ -73,6 +73,37 @@ private slots:
                  qPrintable(QString::number(a->paints + b->paints - paintsBefore)));
     }
 
+    void costlyChangesRunOncePerFrameWithTheLast()
+    {
+        QWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *w = new CountingWidget;
+        w->setParent(&window);
+        QTest::qWait(3 * RepaintThrottle::FrameInterval); // let any frame end
+
+        int runs = 0;
+        // The first change after a quiet frame runs at once ...
+        RepaintThrottle::Coalesce(w, [&] { ++runs; w->value = 1; });
+        QCOMPARE(runs, 1);
+        QCOMPARE(w->value, 1);
+        // ... the rest of the frame's run once, the last one, at its end.
+        for (int i = 2; i <= 50; ++i)
+            RepaintThrottle::Coalesce(w, [&, i] { ++runs; w->value = i; });
+        QCOMPARE(runs, 1);
+        QTRY_COMPARE(w->value, 50);
+        QCOMPARE(runs, 2);
+
+        // A widget that goes before its frame ends gets nothing run.
+        RepaintThrottle::Coalesce(w, [&] { ++runs; });
+        delete w;
+        QTest::qWait(3 * RepaintThrottle::FrameInterval);
+        QVERIFY(runs <= 3);
+        const int before = runs;
+        QTest::qWait(3 * RepaintThrottle::FrameInterval);
+        QCOMPARE(runs, before);
+    }
+
     void widgetDestroyedWhileHeld()
     {
         QWidget window;

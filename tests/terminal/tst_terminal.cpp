@@ -419,7 +419,7 @@ void TestTerminal::receiveAppendsExactBytes()
     t.comm->deliver(QByteArray("\x00\x41\x0d\x0a", 4));
     QCOMPARE(t.input(), QByteArray("\x00\x41\x0d\x0a", 4));
     QCOMPARE(t.form->Text1->Text(), QByteArray(" A\r\n"));
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("4"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("4"));
 
     QByteArray all;
     for (int b = 0; b < 256; ++b)
@@ -427,7 +427,7 @@ void TestTerminal::receiveAppendsExactBytes()
     t.comm->deliver(all);
     QCOMPARE(t.input(), QByteArray("\x00\x41\x0d\x0a", 4) + all);
     QCOMPARE(t.form->Text1->Text(), DisplayText(t.input()));
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("260"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("260"));
 }
 
 void TestTerminal::receiveDrainsEverythingInOneEvent()
@@ -440,7 +440,7 @@ void TestTerminal::receiveDrainsEverythingInOneEvent()
     QCOMPARE(t.input(), QByteArray("hello world"));
     QCOMPARE(t.comm->InputCount(), 0);
     t.comm->deliver(QByteArray()); // an event with nothing waiting changes nothing
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("11"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("11"));
 }
 
 void TestTerminal::receiveMovesCaretToEnd()
@@ -465,7 +465,7 @@ void TestTerminal::receiveDuringModalBox()
     t.form->Combo2->setCurrentIndex(2);
     QCOMPARE(closer.boxes.size(), 1);
     QCOMPARE(t.input(), QByteArray("\x00z", 2));
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("2"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("2"));
 }
 
 void TestTerminal::lineEventsRefreshLightsOnly()
@@ -481,7 +481,7 @@ void TestTerminal::lineEventsRefreshLightsOnly()
     QCOMPARE(t.form->Shape1[0]->FillColor(), LightWidget::Green);
     QCOMPARE(t.form->Shape1[2]->FillColor(), LightWidget::Green);
     QCOMPARE(t.input(), QByteArray("abc"));
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("3"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("3"));
     t.comm->cts = false;
     t.comm->raise(SerialPortControl::EventCtsChanged);
     QCOMPARE(t.form->Shape1[1]->FillColor(), LightWidget::Green);
@@ -520,7 +520,7 @@ void TestTerminal::sendWritesStoreUnchanged()
     QCOMPARE(t.comm->writeCalls, 2);
     QCOMPARE(t.comm->written, bytes + bytes);
     QCOMPARE(BinaryTextBox::GetPaneBytes(t.form->Text2->hWnd()), bytes);
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("0"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("0"));
     QVERIFY(t.input().isEmpty());
 }
 
@@ -529,19 +529,19 @@ void TestTerminal::clearInput()
     Terminal t;
     t.form->Form_Load();
     t.form->Command1->click();
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("0"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("0"));
     t.comm->deliver(QByteArray(5, '\0'));
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("5"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("5"));
     t.form->Text2->setText("x");
     BinaryTextBox::SetPaneBytes(t.form->Text2->hWnd(), "x");
     t.form->Command1->click();
     QVERIFY(t.form->Text1->Text().isEmpty());
     QVERIFY(BinaryTextBox::IsAttached(t.form->Text1->hWnd()));
     QVERIFY(t.input().isEmpty());
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("0"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("0"));
     QCOMPARE(BinaryTextBox::GetPaneBytes(t.form->Text2->hWnd()), QByteArray("x"));
     t.comm->deliver("a");
-    QCOMPARE(t.form->Text3->text(), QStringLiteral("1"));
+    QTRY_COMPARE(t.form->Text3->text(), QStringLiteral("1"));
 }
 
 void TestTerminal::checkBoxesDriveLines()

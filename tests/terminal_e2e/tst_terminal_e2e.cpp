@@ -107,7 +107,7 @@ void TestTerminalE2E::receiveExactBytes()
         // be made right by later data.
         QTRY_COMPARE_WITH_TIMEOUT(t.inputSize(), expected.size(), kWait);
         QCOMPARE(t.input(), expected);
-        QCOMPARE(t.count(), QString::number(expected.size()));
+        QTRY_COMPARE(t.count(), QString::number(expected.size()));
     }
     QCOMPARE(t.form->Text1->Text(), DisplayText(expected));
     QCOMPARE(t.form->Text1->SelStart(), expected.size());
@@ -139,7 +139,7 @@ void TestTerminalE2E::sendExactBytes()
     QCOMPARE(t.output(), bytes);
     t.form->Command2->click();
     QCOMPARE(far.readExactly(bytes.size(), kWait), bytes);
-    QCOMPARE(t.count(), QStringLiteral("0"));
+    QTRY_COMPARE(t.count(), QStringLiteral("0"));
 }
 
 void TestTerminalE2E::loopbackLights()
@@ -168,7 +168,7 @@ void TestTerminalE2E::loopbackLights()
     t.setOutput(bytes);
     t.form->Command2->click();
     QTRY_COMPARE_WITH_TIMEOUT(t.input(), bytes, kWait);
-    QCOMPARE(t.count(), QStringLiteral("3"));
+    QTRY_COMPARE(t.count(), QStringLiteral("3"));
 }
 
 void TestTerminalE2E::farEndVanishesMidStream()
@@ -228,7 +228,7 @@ void TestTerminalE2E::farEndVanishesMidStream()
     QVERIFY(received.size() >= before);
     QVERIFY(received.size() <= written);
     QVERIFY(received == stream.left(received.size()));
-    QCOMPARE(t.count(), QString::number(received.size()));
+    QTRY_COMPARE(t.count(), QString::number(received.size()));
     QCOMPARE(t.form->Text1->Text().size(), received.size());
 
     // The window still works: choosing the port again reports it missing,
@@ -250,11 +250,11 @@ void TestTerminalE2E::farEndVanishesMidStream()
     emit t.form->Combo2->activated(1);
     QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
     t.form->Command1->click();
-    QCOMPARE(t.count(), QStringLiteral("0"));
+    QTRY_COMPARE(t.count(), QStringLiteral("0"));
     RawTty far(pair->pathB());
     QVERIFY(far.writeAll(QByteArray("\x00ok", 3)));
     QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("\x00ok", 3), kWait);
-    QCOMPARE(t.count(), QStringLiteral("3"));
+    QTRY_COMPARE(t.count(), QStringLiteral("3"));
 }
 
 QTEST_MAIN(TestTerminalE2E)
