@@ -44,6 +44,14 @@ public:
         m_pending.push_back({widget, std::move(apply)});
     }
 
+    void flush()
+    {
+        for (Pending &pending : std::exchange(m_pending, {})) {
+            if (pending.widget)
+                pending.apply();
+        }
+    }
+
 protected:
     void timerEvent(QTimerEvent *event) override
     {
@@ -54,10 +62,7 @@ protected:
             return;
         // The held changes are applied first, so that the repaint below
         // shows them too.
-        for (Pending &pending : std::exchange(m_pending, {})) {
-            if (pending.widget)
-                pending.apply();
-        }
+        flush();
         const QList<QPointer<QWidget>> held = std::exchange(m_held, {});
         for (const QPointer<QWidget> &widget : held) {
             if (widget)
@@ -90,6 +95,11 @@ FrameClock &frameClock()
 void RepaintThrottle::Defer(QWidget *widget)
 {
     frameClock().defer(widget);
+}
+
+void RepaintThrottle::Flush()
+{
+    frameClock().flush();
 }
 
 void RepaintThrottle::Coalesce(QWidget *widget, std::function<void()> apply)

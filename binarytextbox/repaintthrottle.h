@@ -22,4 +22,8 @@ void Defer(QWidget *widget);
 // runs). Nothing runs for a widget that has gone.
 void Coalesce(QWidget *widget, std::function<void()> apply);
 
+// Runs the changes held for the frame now, so that what is shown is up to
+// date at once (before a check of the window's state, or a screenshot).
+void Flush();
+
 } // namespace RepaintThrottle

@@ -26,6 +26,7 @@
 #include "porterrorbox.h"
 #include "portsetup.h"
 #include "realserialportcontrol.h"
+#include "repaintthrottle.h"
 #include "settingsstore.h"
 #include "socatpair.h"
 #include "terminalfixture.h"
@@ -171,7 +172,8 @@ bool windowAnswers(QWidget *window, int timeoutMs = 30000)
     do {                                                                                          \
         QCOMPARE((form)->Text1->Text().size(), (bytes).size());                                   \
         QVERIFY((form)->Text1->Text() == DisplayText(bytes));                                     \
-        QTRY_COMPARE((form)->Text3->text(), QString::number((bytes).size()));                       \
+        RepaintThrottle::Flush();                                                                 \
+        QCOMPARE((form)->Text3->text(), QString::number((bytes).size()));                       \
     } while (0)
 
 // Reads the far end of a line in a thread of its own, slowly: `rate` bytes
