@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build and prints their tables.
 #   bench/run.sh [build-dir] [benchmark...]
-# Without names every bench_* program under <build-dir>/bench is run. The
+# Without names every bench_* program under <build-dir>/bench is run, then
+# bench/compare/compare.sh with the build's portlark (name: compare). The
 # end-to-end benchmarks open real windows: when there is no X display an
 # Xvfb server is started for the run and stopped afterwards.
 set -uo pipefail
@@ -46,4 +47,11 @@ for dir in "$build"/bench/*/; do
         echo
     done
 done
+
+# Portlark beside a plain read loop, the same pair and line for both.
+if [ -x "$build/portlark" ] && { [ ${#wanted[@]} -eq 0 ] || [[ " ${wanted[*]} " =~ " compare " ]]; }; then
+    echo "== compare"
+    "$(dirname "$0")/compare/compare.sh" --portlark "$build/portlark" || status=1
+    echo
+fi
 exit $status
