@@ -14,3 +14,10 @@ install_missing() {
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
+
+# ON under CI (CI=true, as CI services and .ci/run set it): there any compiler
+# warning fails the build. OFF elsewhere, so that a newer compiler's new
+# warning does not stop someone from building.
+werror() {
+    if [ "${CI:-}" = true ]; then echo ON; else echo OFF; fi
+}

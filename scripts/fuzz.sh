@@ -28,7 +28,7 @@ packages=(clang libclang-rt-14-dev cmake ninja-build qt6-base-dev qt6-serialport
 
 install_missing "${packages[@]}"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPORTLARK_FUZZ=ON
+    -DPORTLARK_FUZZ=ON -DPORTLARK_WERROR="$(werror)"
 ninja -C "$build" -j"$(nproc)" "${targets[@]}"
 
 # Any sanitizer report ends the run with a crash artifact; leaks count too.

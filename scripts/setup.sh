@@ -18,7 +18,8 @@ packages=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
 
 build_all() {
     local type=${PORTLARK_BUILD_TYPE:-RelWithDebInfo}
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" ${PORTLARK_CMAKE_ARGS:-}
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DPORTLARK_WERROR="$(werror)" \
+        ${PORTLARK_CMAKE_ARGS:-}
     ninja -C "$build" -j"$(nproc)"
 }
 

@@ -98,9 +98,11 @@ void tst_AsciiChart::layout()
     QCOMPARE(chart.AsciiCancelButton->geometry(), QRect(120, 176, 77, 25));
     QCOMPARE(chart.AsciiMenu->count(), 256);
     QCOMPARE(chart.AsciiMenu->currentRow(), 0);
-    QCOMPARE(chart.AsciiMenu->item(65)->text(), AsciiChartRowDisplay(AsciiChartRowText(65)));
-    // Row 13 shows the code page 437 glyph of CR, not a control character.
-    QVERIFY(chart.AsciiMenu->item(13)->text().contains(QChar(0x266A)));
+    // The rows as the list shows them: tabs opened to stops every eight
+    // cells, and row 13 with the code page 437 glyph of CR, not a control
+    // character.
+    QCOMPARE(chart.AsciiMenu->item(65)->text(), QStringLiteral(" 65     A            41"));
+    QCOMPARE(chart.AsciiMenu->item(13)->text(), QStringLiteral(" 13     \u266A   CR       0D"));
     QVERIFY(chart.AsciiOkButton->isDefault());
     QCOMPARE(chart.focusWidget(), chart.AsciiMenu);
     QCOMPARE(chart.AsciiMenu->selectionMode(), QAbstractItemView::SingleSelection);

@@ -112,10 +112,27 @@ private slots:
         auto *w = new CountingWidget;
         w->setParent(&window);
         w->show();
+        auto *other = new CountingWidget;
+        other->setParent(&window);
+        other->move(100, 0);
+        other->show();
         RepaintThrottle::Defer(w); // starts a frame
         RepaintThrottle::Defer(w); // held
+        RepaintThrottle::Defer(other); // held in the same frame
+        other->value = 7;
+        other->update();
         delete w;
-        QTest::qWait(3 * RepaintThrottle::FrameInterval); // the frame's end must not touch it
+        // The frame's end must not touch the deleted widget, and still draws
+        // and releases the one held beside it.
+        QTRY_COMPARE(other->shown, 7);
+        QTRY_VERIFY(other->updatesEnabled());
+
+        // Later frames work as before: a change after a quiet frame is drawn.
+        QTest::qWait(3 * RepaintThrottle::FrameInterval);
+        RepaintThrottle::Defer(other);
+        other->value = 8;
+        other->update();
+        QTRY_COMPARE(other->shown, 8);
     }
 };
 
