@@ -108,7 +108,6 @@ int main(int argc, char **argv)
     pane.setLocked(true); // the input pane
     pane.show();
     BinaryTextBox::AttachPane(&pane);
-    const int handle = pane.hWnd();
     QApplication::processEvents();
 
     // Every byte value in every block, NUL included; the start moves from
