@@ -40,6 +40,20 @@ QMap<int, QString> ComPortMap::entries() const
     return m_entries;
 }
 
+void ComPortMap::setUnassigned(const QStringList &devices)
+{
+    m_unassigned.clear();
+    for (const QString &d : devices) {
+        if (!d.trimmed().isEmpty() && !m_unassigned.contains(d.trimmed()))
+            m_unassigned.append(d.trimmed());
+    }
+}
+
+QStringList ComPortMap::unassigned() const
+{
+    return m_unassigned;
+}
+
 void ComPortMap::readSettings(QSettings &settings)
 {
     QMap<int, QString> read;
@@ -55,6 +69,7 @@ void ComPortMap::readSettings(QSettings &settings)
         if (!device.isEmpty())
             read.insert(com, device);
     }
+    setUnassigned(settings.value(QStringLiteral("Unassigned")).toStringList());
     settings.endGroup();
     setEntries(read);
 }
@@ -72,6 +87,10 @@ void ComPortMap::writeSettings(QSettings &settings) const
         else
             settings.remove(key);
     }
+    if (m_unassigned.isEmpty())
+        settings.remove(QStringLiteral("Unassigned"));
+    else
+        settings.setValue(QStringLiteral("Unassigned"), m_unassigned);
     settings.endGroup();
 }
 
@@ -96,6 +115,8 @@ bool ComPortMap::assignPresentDevices(const QList<PresentDevice> &present)
 
     QSet<QString> mapped;
     for (const QString &device : std::as_const(m_entries))
+        mapped.insert(canonical(device));
+    for (const QString &device : std::as_const(m_unassigned))
         mapped.insert(canonical(device));
 
     // A stable order, so that two adapters plugged in together get the same

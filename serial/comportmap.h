@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -31,6 +32,12 @@ public:
     // Numbers outside 1..32 and empty devices are left out.
     void setEntries(const QMap<int, QString> &entries);
     QMap<int, QString> entries() const;
+
+    // Devices a user took the COM number away from: the automatic
+    // assignment passes them over until they are given a number again.
+    // Kept as the key Unassigned of the same section, a list of paths.
+    void setUnassigned(const QStringList &devices);
+    QStringList unassigned() const;
 
     // The entries from and to the settings store: keys COM1..COM32 of the
     // group "Ports". Writing replaces the whole group, so a removed entry
@@ -65,5 +72,6 @@ private:
     const PresentDevice *findPresent(const QString &device) const;
 
     QMap<int, QString> m_entries;
+    QStringList m_unassigned;
     QList<PresentDevice> m_present;
 };

@@ -12,8 +12,10 @@
 #include "portcombobox.h"
 #include "portlarkicon.h"
 #include "porterrorbox.h"
+#include "portsdialog.h"
 #include "portsetup.h"
 #include "repaintthrottle.h"
+#include "sendingtools.h"
 #include "sessioncontroller.h"
 #include "timelinewindow.h"
 #include "serialportcontrol.h"
@@ -225,6 +227,9 @@ void MainForm::buildMenus()
 
     mnuSession = menuBar()->addMenu(QStringLiteral("&Session"));
     mnuSession->setObjectName(QStringLiteral("mnuSession"));
+    mnuPorts = action(mnuSession, QStringLiteral("mnuPorts"), QStringLiteral("&Ports..."));
+    mnuSession->addSeparator();
+    m_sending = new SendingTools(Comm1, mnuSession, statusBar(), this);
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -249,6 +254,7 @@ void MainForm::connectHandlers()
     connect(mnuASCIIChart, &QAction::triggered, this, &MainForm::mnuASCIIChart_Click);
     connect(mnuIndex, &QAction::triggered, this, &MainForm::mnuIndex_Click);
     connect(mnuAbout, &QAction::triggered, this, &MainForm::mnuAbout_Click);
+    connect(mnuPorts, &QAction::triggered, this, &MainForm::mnuPorts_Click);
 }
 
 // ---- start-up and shutdown -------------------------------------------------
@@ -270,6 +276,7 @@ void MainForm::Form_Load()
     // falls back to the key's default, so start-up always succeeds.
     setCheckValue(chkDTR, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("DTREnable"), QStringLiteral("1")), 0, 2, 1));
     setCheckValue(chkRTS, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("RTSEnable"), QStringLiteral("1")), 0, 2, 1));
+    m_sending->readSettings(m_store->settings());
     HandshakeMode = ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("Handshake"), QStringLiteral("0")),
                                      std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), 0);
     // The list starts with nothing selected, so only a stored port from 0 up
@@ -290,6 +297,7 @@ void MainForm::Form_Unload()
 
     if (m_portSetup)
         m_portSetup->reject();
+    m_sending->stop();
 
     m_store->SaveSetting(kSection, QStringLiteral("COMModeString"), ModeString);
     m_store->SaveSetting(kSection, QStringLiteral("CommPort"), QString::number(Combo2->currentIndex()));
@@ -297,6 +305,7 @@ void MainForm::Form_Unload()
     m_store->SaveSetting(kSection, QStringLiteral("DTREnable"), QString::number(checkValue(chkDTR)));
     m_store->SaveSetting(kSection, QStringLiteral("RTSEnable"), QString::number(checkValue(chkRTS)));
     m_ports->writeSettings(m_store->settings());
+    m_sending->writeSettings(m_store->settings());
     m_store->Flush();
 }
 
@@ -437,7 +446,7 @@ void MainForm::Command2_Click()
 {
     const QByteArray bytes = BinaryTextBox::GetPaneBytes(Text2->hWnd());
     if (!bytes.isEmpty())
-        Comm1->WriteOutput(bytes);
+        m_sending->send(bytes);
 }
 
 void MainForm::Command1_Click()
@@ -502,6 +511,17 @@ void MainForm::mnuASCIIChart_Click()
 void MainForm::mnuIndex_Click()
 {
     ShowHelpIndex(this);
+}
+
+void MainForm::mnuPorts_Click()
+{
+    PortsDialog dialog(*m_ports, DeviceInventory::scan(), &PortsDialog::holderSummary, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    *m_ports = dialog.map();
+    m_ports->writeSettings(m_store->settings());
+    m_store->Flush();
+    refreshPortTooltips();
 }
 
 void MainForm::mnuAbout_Click()

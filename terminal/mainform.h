@@ -16,6 +16,7 @@ class ComPortMap;
 class LightWidget;
 class PortComboBox;
 class PortSetup;
+class SendingTools;
 class SerialPortControl;
 class SettingsStore;
 
@@ -54,6 +55,11 @@ public:
     void mnuASCIIChart_Click();
     void mnuIndex_Click();
     void mnuAbout_Click();
+    void mnuPorts_Click();
+
+    // The sending tools (pacing, file send, break, pulses) behind Send and
+    // the session menu.
+    SendingTools *sending() const { return m_sending; }
 
     // Controls, named as on the form.
     SerialPortControl *Comm1 = nullptr;
@@ -80,6 +86,7 @@ public:
     // The session's own tools (record, capture, port life); not on the
     // original form, so it stands apart from the form's menus.
     QMenu *mnuSession = nullptr;
+    QAction *mnuPorts = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuIndex = nullptr;
     QAction *mnuSeperator2 = nullptr;
@@ -104,6 +111,7 @@ private:
     SettingsStore *m_store = nullptr;
     ComPortMap *m_ports = nullptr;
     QPointer<PortSetup> m_portSetup;
+    SendingTools *m_sending = nullptr;
     bool m_loaded = false;
     bool m_unloaded = false;
     bool m_centred = false;
