@@ -7,7 +7,12 @@ PacedWriter::PacedWriter(SerialPortControl *port, QObject *parent)
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &PacedWriter::step);
+    connect(&m_timer, &QTimer::timeout, this, &PacedWriter::onPause);
+    // A port says when its queue changes; looking as well costs little and
+    // keeps the pace going with any port.
+    m_drainPoll.setInterval(1);
+    m_drainPoll.setTimerType(Qt::PreciseTimer);
+    connect(&m_drainPoll, &QTimer::timeout, this, &PacedWriter::checkDrained);
     connect(port, &SerialPortControl::OutputPendingChanged, this, &PacedWriter::onPortPending);
 }
 
@@ -52,6 +57,7 @@ void PacedWriter::write(const QByteArray &bytes)
 void PacedWriter::drop()
 {
     m_timer.stop();
+    m_drainPoll.stop();
     m_draining = false;
     m_buffer.clear();
     m_offset = 0;
@@ -98,22 +104,42 @@ void PacedWriter::step()
 
 void PacedWriter::afterWrite(int delay)
 {
+    m_draining = true;
+    m_nextDelay = delay;
+    checkDrained();
+}
+
+void PacedWriter::checkDrained()
+{
+    if (!m_draining)
+        return;
     // The pause runs from when the port has taken the unit, so a slow line
     // does not eat into it.
     if (m_port && m_port->IsOpen() && m_port->OutputPending() > 0) {
-        m_draining = true;
-        m_nextDelay = delay;
+        if (!m_drainPoll.isActive())
+            m_drainPoll.start();
         return;
     }
-    m_timer.start(delay);
+    m_draining = false;
+    m_drainPoll.stop();
+    m_pauseEnds = QDeadlineTimer(std::chrono::milliseconds(m_nextDelay), Qt::PreciseTimer);
+    m_timer.start(m_nextDelay);
 }
 
-void PacedWriter::onPortPending(qint64 bytes)
+void PacedWriter::onPause()
 {
-    if (m_draining && bytes == 0) {
-        m_draining = false;
-        m_timer.start(m_nextDelay);
+    // Never sooner than the pace: a timer that fires early waits the rest.
+    const qint64 left = m_pauseEnds.remainingTimeNSecs();
+    if (left > 0) {
+        m_timer.start(int((left + 999999) / 1000000));
+        return;
     }
+    step();
+}
+
+void PacedWriter::onPortPending(qint64)
+{
+    checkDrained();
     notify();
 }
 

@@ -3,6 +3,7 @@
 #include "pacing.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -45,6 +46,8 @@ signals:
 private:
     void step();
     void afterWrite(int delay);
+    void checkDrained();
+    void onPause();
     void onPortPending(qint64 bytes);
     void notify();
 
@@ -52,7 +55,9 @@ private:
     Pacing m_pacing;
     QByteArray m_buffer;
     qsizetype m_offset = 0;
-    QTimer m_timer;
+    QTimer m_timer;      // the pause after a unit
+    QTimer m_drainPoll;  // looks whether the port has taken the unit
+    QDeadlineTimer m_pauseEnds;
     bool m_draining = false; // waiting for the port to take the last unit
     int m_nextDelay = 0;     // the pause once it has
     qint64 m_lastNotified = -1;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 
 namespace {
 
@@ -32,7 +33,9 @@ QString usbDeviceDir(const QString &ttyDevice, const QString &sysRoot)
 
 QString DeviceInventory::Device::description() const
 {
-    if (maker.isEmpty() || product.startsWith(maker, Qt::CaseInsensitive))
+    // "Arduino (www.arduino.cc)" makes the "Arduino Uno": its first word says it.
+    const QString makerWord = maker.section(QRegularExpression(QStringLiteral("[\\s(]")), 0, 0, QString::SectionSkipEmpty);
+    if (maker.isEmpty() || (!makerWord.isEmpty() && product.startsWith(makerWord, Qt::CaseInsensitive)))
         return product;
     if (product.isEmpty())
         return maker;

@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QToolButton>
 
 #include <atomic>
 #include <mutex>
@@ -329,9 +330,9 @@ void TestSending::cancelLeavesLineQuiet()
 
     // The far end reads nothing for now, so the line backs up and bytes
     // wait in the program; the status bar says how many.
-    QTRY_VERIFY_WITH_TIMEOUT(t.tools()->lblQueued->isVisible(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!t.tools()->lblQueued->isHidden(), kWait);
     QVERIFY(t.tools()->lblQueued->text().startsWith(QStringLiteral("Queued: ")));
-    QVERIFY(t.tools()->cmdDropQueued->isVisible());
+    QVERIFY(!t.tools()->cmdDropQueued->isHidden());
 
     t.tools()->progress()->cmdCancel->click();
     QCOMPARE(finished.size(), 1);
@@ -340,7 +341,7 @@ void TestSending::cancelLeavesLineQuiet()
              qPrintable(finished[0][1].toString()));
     QCOMPARE(t.tools()->writer()->pending(), 0);
     QCOMPARE(t.comm->OutputPending(), 0);
-    QVERIFY(!t.tools()->lblQueued->isVisible());
+    QVERIFY(t.tools()->lblQueued->isHidden());
     QVERIFY(!t.tools()->progress()->isVisible());
 
     // What was already past the port (in the cable) still comes; then
@@ -386,6 +387,7 @@ void TestSending::closingMidSendStopsAndSaves()
 
     // The next start sends at the same pace.
     t.restart();
+    t.form->Form_Load();
     QCOMPARE(t.tools()->pacing().byteDelay, 30);
     QCOMPARE(t.tools()->pacing().lineDelay, 70);
 }
