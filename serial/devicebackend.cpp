@@ -1,5 +1,6 @@
 #include "devicebackend.h"
 
+#include "portholders.h"
 #include "serialmode.h"
 
 #include <QFile>
@@ -87,7 +88,9 @@ bool DeviceBackend::open(const OpenSettings &settings, QString *error)
             if (::access(node.constData(), R_OK | W_OK) != 0 && errno == EACCES)
                 *error = permissionDeniedReason(device);
             else
-                *error = QStringLiteral("%1: the port is in use by another program (%2)").arg(device, detail);
+                // Who holds it, so the user knows what to close.
+                *error = QStringLiteral("%1: the port is in use by another program (%2)\n%3")
+                             .arg(device, detail, PortHolders::explain(path));
         } else if (failure == QSerialPort::UnsupportedOperationError) {
             *error = QStringLiteral("%1: the device cannot use the mode \"%2\" (%3)")
                          .arg(device, settings.modeText, detail);

@@ -196,8 +196,8 @@ void TestSending::pacedSendOnTheWire_data()
     QTest::addColumn<int>("byteDelay");
     QTest::addColumn<int>("lineDelay");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("25 ms after each byte") << 25 << 0 << QByteArray("0123456789\x00\xff", 12);
-    QTest::newRow("5 ms per byte, 40 more per line end") << 5 << 40 << QByteArray("ab\r\ncd\nef\rgh");
+    QTest::newRow("50 ms after each byte") << 50 << 0 << QByteArray("0123\x00\xff", 6);
+    QTest::newRow("20 ms per byte, 40 more per line end") << 20 << 40 << QByteArray("ab\r\ncd\nef\rgh");
     QTest::newRow("only 60 ms per line end") << 0 << 60 << QByteArray("line one\nline two\nline three\n");
 }
 
@@ -217,7 +217,7 @@ void TestSending::pacedSendOnTheWire()
     // machine's noise, so a run spoiled by a busy moment is tried again.
     QString figures;
     bool inTime = false;
-    for (int attempt = 1; attempt <= 3 && !inTime; ++attempt) {
+    for (int attempt = 1; attempt <= 5 && !inTime; ++attempt) {
         SocatPair pair;
         QVERIFY2(pair.start(), qPrintable(pair.errorString()));
         Terminal t(pair.pathA());
@@ -291,15 +291,17 @@ void TestSending::sendFileArrivesWhole()
     QVERIFY(progress && progress->isVisible());
     QVERIFY(!t.tools()->mnuSendFile->isEnabled());
     // The window answers while the file goes out: what the far end sends
-    // back shows in the input pane meanwhile.
-    const QByteArray head = far.readExactly(1000, kWait);
-    QCOMPARE(head, file.left(1000));
-    QVERIFY(far.writeAll("meanwhile"));
-    QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("meanwhile"), kWait);
-    QVERIFY(progress->lblBytes->text().endsWith(QStringLiteral(" of 1,048,576 bytes")));
-
-    const QByteArray rest = far.readExactly(file.size() - head.size(), 120000);
-    QVERIFY2(head + rest == file, "the file arrived changed");
+    // back shows in the input pane meanwhile. (The far end keeps reading, or
+    // socat, stuck writing to it, would carry nothing back.)
+    {
+        FarReader reader(far.handle());
+        QTRY_VERIFY_WITH_TIMEOUT(reader.size() >= 1000, kWait);
+        QVERIFY(far.writeAll("meanwhile"));
+        QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("meanwhile"), kWait);
+        QVERIFY(progress->lblBytes->text().endsWith(QStringLiteral(" of 1,048,576 bytes")));
+        QTRY_COMPARE_WITH_TIMEOUT(reader.size(), file.size(), 120000);
+        QVERIFY2(reader.bytes() == file, "the file arrived changed");
+    }
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kWait);
     QCOMPARE(finished[0][0].toBool(), true);
     QCOMPARE(t.tools()->fileSend()->sent(), file.size());
