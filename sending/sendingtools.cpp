@@ -83,7 +83,7 @@ SendingTools::SendingTools(SerialPortControl *port, QMenu *menu, QStatusBar *sta
         return a;
     };
     mnuSendFile = action(QStringLiteral("mnuSendFile"), QStringLiteral("Send &File..."), &SendingTools::mnuSendFile_Click);
-    mnuSendPacing = action(QStringLiteral("mnuSendPacing"), QStringLiteral("Send &Pacing..."),
+    mnuSendPacing = action(QStringLiteral("mnuSendPacing"), QStringLiteral("Send Pa&cing..."),
                            &SendingTools::mnuSendPacing_Click);
     mnuSendBreak = action(QStringLiteral("mnuSendBreak"), QStringLiteral("Send &Break..."),
                           &SendingTools::mnuSendBreak_Click);
