@@ -92,6 +92,7 @@ SendingTools::SendingTools(SerialPortControl *port, QMenu *menu, QStatusBar *sta
     mnuDropOutput = action(QStringLiteral("mnuDropOutput"), QStringLiteral("Drop &Queued Output"),
                            &SendingTools::dropOutput);
     mnuDropOutput->setEnabled(false);
+    menu->addSeparator();
 
     lblQueued = new QLabel(statusBar);
     lblQueued->setObjectName(QStringLiteral("lblQueued"));
