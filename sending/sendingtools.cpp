@@ -102,6 +102,8 @@ SendingTools::SendingTools(SerialPortControl *port, QMenu *menu, QStatusBar *sta
     cmdDropQueued->setText(QStringLiteral("Drop"));
     cmdDropQueued->setToolTip(QStringLiteral("Drop the bytes still waiting to go out"));
     cmdDropQueued->setAutoRaise(true);
+    // Reached from the menu as well; it stays out of the form's tab order.
+    cmdDropQueued->setFocusPolicy(Qt::NoFocus);
     statusBar->addPermanentWidget(lblQueued);
     statusBar->addPermanentWidget(cmdDropQueued);
     lblQueued->hide();
