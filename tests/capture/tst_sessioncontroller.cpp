@@ -199,6 +199,9 @@ void tst_SessionController::crashedSpoolIsOfferedAndCanBeDiscardedOrSaved()
         QTRY_VERIFY(answers.done());
     }
     QTRY_VERIFY(!QFile::exists(second));
+    // The rescued file is put in place by the save's own thread, which may
+    // finish after the crashed spool is already gone.
+    QTRY_VERIFY(QFile::exists(saved));
     QFile f(saved);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.readAll().contains("left behind"));
