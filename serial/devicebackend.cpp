@@ -1,6 +1,7 @@
 #include "devicebackend.h"
 
 #include "portholders.h"
+#include "devicecheck.h"
 #include "serialmode.h"
 
 #include <QFile>
@@ -61,6 +62,10 @@ bool DeviceBackend::open(const OpenSettings &settings, QString *error)
     const QString path = QFileInfo(device).canonicalFilePath();
     if (path.isEmpty()) {
         *error = QStringLiteral("%1: %2").arg(device, systemError(ENOENT));
+        return false;
+    }
+    if (const QString why = NotSerialDeviceReason(path); !why.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(device, why);
         return false;
     }
 
