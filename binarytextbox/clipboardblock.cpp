@@ -44,32 +44,10 @@ QByteArray PlainTextPart(const QByteArray &bytes)
     return nul < 0 ? bytes : bytes.left(nul);
 }
 
-QString PlainTextFromBytes(const QByteArray &bytes)
-{
-    return QString::fromLatin1(PlainTextPart(bytes));
-}
-
 QByteArray BytesFromPlainText(const QString &text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    const QStringView view(text);
-    for (qsizetype i = 0; i < view.size(); ++i) {
-        const QChar c = view.at(i);
-        if (c.unicode() == 0)
-            break;
-        if (c.unicode() <= 0xFF) {
-            bytes.append(char(c.unicode()));
-            continue;
-        }
-        // A surrogate pair is one character: encode both halves together.
-        qsizetype len = 1;
-        if (c.isHighSurrogate() && i + 1 < view.size() && view.at(i + 1).isLowSurrogate())
-            len = 2;
-        bytes.append(view.mid(i, len).toUtf8());
-        i += len - 1;
-    }
-    return bytes;
+    const qsizetype nul = text.indexOf(QChar(0));
+    return QStringView(text).left(nul < 0 ? text.size() : nul).toUtf8();
 }
 
 } // namespace ClipboardBlock

@@ -24,16 +24,15 @@ QByteArray ParseClipboardBlock(const QByteArray &block);
 QByteArrayView ClipboardBlockData(QByteArrayView block);
 
 // The bytes up to, not including, the first NUL: what plain text can carry.
+// They go on the clipboard as they are, as the text's UTF-8 bytes: this
+// desktop's text encoding. Bytes that are not valid UTF-8 are handed out
+// unchanged too; a program that reads them as text shows a replacement mark
+// for just those bytes, and one that takes the bytes gets them exactly,
+// where any conversion would alter data that may well be right.
 QByteArray PlainTextPart(const QByteArray &bytes);
 
-// The plain text placed beside the private block: each byte as the character
-// of the same code (Latin-1), up to the first NUL.
-QString PlainTextFromBytes(const QByteArray &bytes);
-
-// Bytes for text pasted from the clipboard, up to its first NUL: characters
-// U+0001..U+00FF become the byte of the same value; a character beyond U+00FF
-// has no single byte and is taken as its UTF-8 sequence, so text copied from
-// another program is never silently dropped.
+// Bytes for text pasted from the clipboard: its UTF-8 encoding, up to its
+// first NUL.
 QByteArray BytesFromPlainText(const QString &text);
 
 } // namespace ClipboardBlock

@@ -17,7 +17,7 @@ bool PutBytesOnClipboard(int ownerHandle, const QByteArray &bytes)
     if (!clipboard)
         return false;
     auto *data = new QMimeData;
-    data->setText(ClipboardBlock::PlainTextFromBytes(bytes));
+    data->setData(QStringLiteral("text/plain"), ClipboardBlock::PlainTextPart(bytes));
     data->setData(QString::fromLatin1(ClipboardBlock::FormatName),
                   ClipboardBlock::EncodeClipboardBlock(bytes));
     clipboard->setMimeData(data);

@@ -184,7 +184,9 @@ void PortSetup::OK_Button_Click()
     ModeString = BuildModeString(BaudIndex, ParityIndex, DataBitsIndex, StopBitsIndex);
 
     bool reopenFailed = false;
+    bool reopened = false;
     if (m_comm.IsOpen()) {
+        reopened = true;
         // A port that refuses the new settings would otherwise be left closed
         // without a word while the terminal still shows it as selected.
         reopenFailed = !ReopenPort(m_comm, {std::nullopt, ModeString, HandshakeMode, std::nullopt, std::nullopt});
@@ -195,6 +197,8 @@ void PortSetup::OK_Button_Click()
     if (reopenFailed) {
         ShowPortNotAvailable(m_comm.LastError());
         emit portReopenFailed();
+    } else if (reopened) {
+        emit portReopened();
     }
 }
 

@@ -56,6 +56,8 @@ signals:
     // dialog has closed and the error box has been dismissed; the terminal
     // refreshes its status lights.
     void portReopenFailed();
+    // OK reopened the port with the new settings.
+    void portReopened();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -3,6 +3,7 @@
 #include "realserialportcontrol.h"
 #include "sessioncontroller.h"
 #include "settingsstore.h"
+#include "shutdownsignals.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -16,7 +17,13 @@ int main(int argc, char *argv[])
     SettingsStore store;
     ComPortMap ports;
     MainForm window(new RealSerialPortControl(&ports), &store, &ports);
+    ShutdownSignals shutdown(&window);
     window.Form_Load();
+    // A signal while start-up still ran (its error box open) ends it here.
+    if (shutdown.requested()) {
+        window.close();
+        return 0;
+    }
     window.show();
     // A crashed run's session record is offered back once the window is up.
     if (auto *session = window.findChild<SessionController *>())

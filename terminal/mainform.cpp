@@ -14,6 +14,7 @@
 #include "porterrorbox.h"
 #include "portsdialog.h"
 #include "portsetup.h"
+#include "portstatelabel.h"
 #include "repaintthrottle.h"
 #include "sendingtools.h"
 #include "sessioncontroller.h"
@@ -107,6 +108,8 @@ MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *po
     buildMenus();
     connectHandlers();
     statusBar()->setSizeGripEnabled(true);
+    portState = new PortStateLabel(statusBar());
+    statusBar()->addPermanentWidget(portState);
     TimelineWindow::addToMenu(mnuSession, new SessionController(Comm1, mnuSession, statusBar(), this), this);
     // Client area 6750 x 4635 twips, plus the menu and status bars.
     resize(px(6750), px(4635) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
@@ -200,6 +203,9 @@ void MainForm::buildControls()
     const QList<QWidget *> order = {Text1, Text2, Command1, Command2, Combo2, Text3, chkDTR, chkRTS, Command3};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // The window opens with the focus at the start of that order, not on the
+    // port list, where a first arrow key or letter would change the port.
+    Text1->setFocus();
 }
 
 void MainForm::buildMenus()
@@ -384,10 +390,26 @@ void MainForm::Combo2_Click()
         Comm1->IsOpen(false);
     }
     setmodemlites();
-    if (opened)
-        statusBar()->showMessage(QStringLiteral("COM%1 open: %2").arg(index).arg(Comm1->DeviceName()));
-    else
-        statusBar()->clearMessage();
+    showSelectedPortState(opened);
+}
+
+void MainForm::showSelectedPortState(bool open)
+{
+    PortState state;
+    state.comNumber = Combo2->currentIndex();
+    state.open = open;
+    if (state.comNumber > 0) {
+        state.device = Comm1->DeviceName();
+        state.mode = Comm1->ModeSettings();
+        if (!open)
+            state.problem = Comm1->LastError();
+    }
+    setPortState(state);
+}
+
+void MainForm::setPortState(const PortState &state)
+{
+    portState->setState(state);
 }
 
 void MainForm::refreshPortTooltips()
@@ -435,9 +457,7 @@ void MainForm::showReceivedCount()
 
 void MainForm::reportLostPort()
 {
-    statusBar()->showMessage(QStringLiteral("Lost COM%1 (%2): %3")
-                                 .arg(Combo2->currentIndex())
-                                 .arg(Comm1->DeviceName(), Comm1->LastError()));
+    showSelectedPortState(false);
 }
 
 // ---- sending, clearing and line control -------------------------------------
@@ -447,6 +467,13 @@ void MainForm::Command2_Click()
     const QByteArray bytes = BinaryTextBox::GetPaneBytes(Text2->hWnd());
     if (!bytes.isEmpty())
         m_sending->send(bytes);
+    // The closed port drops what it is given; the user must not take the
+    // press for a send.
+    if (!Comm1->IsOpen()) {
+        PortState state = portState->state();
+        state.nothingSent = true;
+        setPortState(state);
+    }
 }
 
 void MainForm::Command1_Click()
@@ -485,7 +512,14 @@ void MainForm::showPortSetup()
 {
     PortSetup dialog(*Comm1, this);
     m_portSetup = &dialog;
-    connect(&dialog, &PortSetup::portReopenFailed, this, &MainForm::setmodemlites);
+    // A reopen with new settings changes the mode shown, or closes the port;
+    // the lines may differ after it too.
+    auto reopened = [this](bool open) {
+        setmodemlites();
+        showSelectedPortState(open);
+    };
+    connect(&dialog, &PortSetup::portReopened, this, [reopened] { reopened(true); });
+    connect(&dialog, &PortSetup::portReopenFailed, this, [reopened] { reopened(false); });
     dialog.exec();
 }
 

@@ -17,6 +17,8 @@ class LightWidget;
 class PortComboBox;
 class PortSetup;
 class SendingTools;
+class PortStateLabel;
+struct PortState;
 class SerialPortControl;
 class SettingsStore;
 
@@ -41,6 +43,11 @@ public:
     void Form_Resize();
 
     void setmodemlites();
+
+    // The status bar's permanent line about the port ("COM1 open: ...",
+    // "COM1 closed: the device was disconnected"). Whatever opens, closes or
+    // loses the port says so here.
+    void setPortState(const PortState &state);
 
     // Handlers, public so that tests drive them as a click would.
     void Combo2_Click();
@@ -92,6 +99,8 @@ public:
     QAction *mnuSeperator2 = nullptr;
     QAction *mnuAbout = nullptr;
 
+    PortStateLabel *portState = nullptr;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -104,6 +113,7 @@ private:
     void showPortSetup();
     void refreshPortTooltips();
     void reportLostPort();
+    void showSelectedPortState(bool open);
     void onPortIndexChanged();
     void onPortActivated();
     void showReceivedCount();

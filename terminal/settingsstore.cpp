@@ -2,10 +2,53 @@
 
 #include "leadingnumber.h"
 
+#include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
 
 #include <cmath>
+
+namespace {
+
+// The text after "key=" on the key's line in the file, as written there; a
+// null string when the line is not found. The last line for the key counts,
+// as it does for the settings reader.
+QString rawIniValue(const QString &path, const QString &section, const QString &key)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QString header = u'[' + section + u']';
+    QString value;
+    bool inSection = false;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &bytes : lines) {
+        const QString line = QString::fromUtf8(bytes).trimmed();
+        if (line.startsWith(u'[')) {
+            inSection = line == header;
+            continue;
+        }
+        const qsizetype eq = line.indexOf(u'=');
+        if (inSection && eq > 0 && QStringView(line).left(eq).trimmed() == key)
+            value = line.mid(eq + 1).trimmed();
+    }
+    return value;
+}
+
+// An unquoted value with commas reads back as a list with the blanks around
+// each comma gone. The program stores text, so the text is taken from the
+// file as written, provided it is the same list; otherwise the list is
+// joined again.
+QString listAsWritten(const QStringList &list, const QString &path, const QString &section, const QString &key)
+{
+    const QString raw = rawIniValue(path, section, key);
+    QStringList parts = raw.split(u',');
+    for (QString &part : parts)
+        part = part.trimmed();
+    return !raw.isNull() && parts == list ? raw : list.join(u',');
+}
+
+} // namespace
 
 QString SettingsStore::DefaultPath()
 {
@@ -23,10 +66,8 @@ QString SettingsStore::GetSetting(const QString &section, const QString &key, co
     const QVariant value = m_settings.value(section + u'/' + key);
     if (!value.isValid())
         return defaultValue;
-    // An unquoted value with commas (a hand-edited mode string) reads back as
-    // a list; the program stores text, so join it again.
     if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(u',');
+        return listAsWritten(value.toStringList(), m_settings.fileName(), section, key);
     return value.toString();
 }
 

@@ -12,17 +12,55 @@
 using namespace BinaryTextBox;
 
 // Copy in one running program, paste in another: the private block must cross
-// the X11 clipboard byte for byte. This test runs itself a second time as the
-// other program (--copy HEX serves a copy until its input closes; --paste
-// prints what it pastes as hex).
+// the X11 clipboard byte for byte, and plain text as UTF-8 both ways. This
+// test runs itself a second time as the other program (--copy HEX serves a
+// pane copy and --copy-text HEX plain UTF-8 text, each until its input
+// closes; --paste prints what a pane pastes as hex, --paste-text the UTF-8 of
+// the clipboard's text).
 class tst_ClipboardX11 : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void pasteWhatAnotherProcessCopied();
     void anotherProcessPastesWhatWeCopied();
+    void plainTextCrossesAsUtf8();
 };
+
+void tst_ClipboardX11::initTestCase()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X display: DISPLAY is not set or no X server answers there "
+              "(run it under Xvfb, as scripts/setup.sh test and CI do)");
+}
+
+namespace {
+
+// Runs this program as the other one with `args`; for a copy, returns once it
+// serves the clipboard.
+bool startOther(QProcess &other, const QStringList &args)
+{
+    other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    other.start(QCoreApplication::applicationFilePath(), args);
+    if (!other.waitForStarted())
+        return false;
+    if (!args.first().startsWith(QLatin1String("--copy")))
+        return true;
+    return other.waitForReadyRead(30000) && other.readLine().trimmed() == "ready";
+}
+
+// What the other program pastes, run while our event loop serves the clipboard.
+QByteArray pastedByOther(const QString &mode)
+{
+    QProcess other;
+    QSignalSpy finished(&other, &QProcess::finished);
+    if (!startOther(other, {mode}) || !finished.wait(30000) || other.exitCode() != 0)
+        return "failed";
+    return QByteArray::fromHex(other.readAllStandardOutput().trimmed());
+}
+
+} // namespace
 
 static QByteArray everyByteWithNuls()
 {
@@ -64,11 +102,35 @@ void tst_ClipboardX11::anotherProcessPastesWhatWeCopied()
     QCOMPARE(QByteArray::fromHex(other.readAllStandardOutput().trimmed()), bytes);
 }
 
+void tst_ClipboardX11::plainTextCrossesAsUtf8()
+{
+    // Another program's text "e-acute euro" pastes as its UTF-8 bytes.
+    const QByteArray utf8("\xC3\xA9\xE2\x82\xAC", 5);
+    QProcess other;
+    QVERIFY(startOther(other, {"--copy-text", QString::fromLatin1(utf8.toHex())}));
+    QCOMPARE(GetBytesFromClipboard(0), utf8);
+    other.closeWriteChannel();
+    QVERIFY(other.waitForFinished(30000));
+
+    // Our bytes up to the first NUL reach the other program as that same text.
+    QVERIFY(PutBytesOnClipboard(0, utf8 + QByteArray("\0tail", 5)));
+    QCOMPARE(pastedByOther(QStringLiteral("--paste-text")), utf8);
+}
+
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && qstrcmp(argv[1], "--copy") == 0) {
+    // Without an X server the xcb plugin would abort the program; with the
+    // offscreen one as fallback the test can say why it skips.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "xcb")
+        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+
+    if (argc >= 3 && (qstrcmp(argv[1], "--copy") == 0 || qstrcmp(argv[1], "--copy-text") == 0)) {
         QApplication app(argc, argv);
-        PutBytesOnClipboard(0, QByteArray::fromHex(argv[2]));
+        if (qstrcmp(argv[1], "--copy") == 0)
+            PutBytesOnClipboard(0, QByteArray::fromHex(argv[2]));
+        else
+            QApplication::clipboard()->setText(QString::fromUtf8(QByteArray::fromHex(argv[2])));
         std::printf("ready\n");
         std::fflush(stdout);
         // Keep owning the clipboard until the test closes our input.
@@ -83,6 +145,11 @@ int main(int argc, char **argv)
     if (argc >= 2 && qstrcmp(argv[1], "--paste") == 0) {
         QApplication app(argc, argv);
         std::printf("%s\n", GetBytesFromClipboard(0).toHex().constData());
+        return 0;
+    }
+    if (argc >= 2 && qstrcmp(argv[1], "--paste-text") == 0) {
+        QApplication app(argc, argv);
+        std::printf("%s\n", QApplication::clipboard()->text().toUtf8().toHex().constData());
         return 0;
     }
     QApplication app(argc, argv);

@@ -25,6 +25,7 @@
 #include "portcombobox.h"
 #include "porterrorbox.h"
 #include "portsetup.h"
+#include "portstatelabel.h"
 #include "realserialportcontrol.h"
 #include "repaintthrottle.h"
 #include "settingsstore.h"
@@ -360,7 +361,8 @@ void TestFaults::farEndVanishes()
     flood.stop();
 
     QTRY_VERIFY_WITH_TIMEOUT(!t.comm->IsOpen(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(t.form->statusBar()->currentMessage().startsWith(QLatin1String("Lost COM5")), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), QStringLiteral("COM5 closed: the device was disconnected"),
+                              10000);
     QVERIFY2(windowAnswers(t.form.get()), "the window stopped answering after the device went away");
 
     // Everything that came in is in the pane, in order and unchanged.

@@ -28,28 +28,37 @@ static const QString kFormat = QString::fromLatin1(ClipboardBlock::FormatName);
 void tst_PaneClipboard::copyPutsBothForms_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QByteArray>("plain"); // the text/plain data other programs get
+    QTest::addColumn<QString>("text");     // what they read from it
     QTest::addColumn<QByteArray>("block");
 
-    QTest::newRow("41 00 42") << QByteArray("A\0B", 3) << QStringLiteral("A") << QByteArray("3,A\0B", 5);
-    QTest::newRow("leading NUL") << QByteArray("\0Z", 2) << QString() << QByteArray("2,\0Z", 4);
-    QTest::newRow("CR LF and high bytes") << QByteArray("a\r\n\xFF") << QStringLiteral(u"a\r\n\u00FF")
-                                          << QByteArray("4,a\r\n\xFF");
-    QTest::newRow("300 bytes") << QByteArray(300, 'q') << QString(300, QLatin1Char('q'))
+    QTest::newRow("41 00 42") << QByteArray("A\0B", 3) << QByteArray("A") << QStringLiteral("A")
+                              << QByteArray("3,A\0B", 5);
+    QTest::newRow("leading NUL") << QByteArray("\0Z", 2) << QByteArray() << QString() << QByteArray("2,\0Z", 4);
+    QTest::newRow("UTF-8 text goes out as itself") << QByteArray("\xC3\xA9\xE2\x82\xAC\r\n")
+                                                   << QByteArray("\xC3\xA9\xE2\x82\xAC\r\n")
+                                                   << QStringLiteral(u"\u00E9\u20AC\r\n")
+                                                   << QByteArray("7,\xC3\xA9\xE2\x82\xAC\r\n");
+    QTest::newRow("bytes that are no UTF-8 go out unchanged") << QByteArray("a\xE9\xFF") << QByteArray("a\xE9\xFF")
+                                                              << QStringLiteral(u"a\uFFFD\uFFFD")
+                                                              << QByteArray("3,a\xE9\xFF");
+    QTest::newRow("300 bytes") << QByteArray(300, 'q') << QByteArray(300, 'q') << QString(300, QLatin1Char('q'))
                                << QByteArray("300,") + QByteArray(300, 'q');
 }
 
 void tst_PaneClipboard::copyPutsBothForms()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(QString, plain);
+    QFETCH(QByteArray, plain);
+    QFETCH(QString, text);
     QFETCH(QByteArray, block);
 
     QVERIFY(PutBytesOnClipboard(1, bytes));
     const QMimeData *data = QApplication::clipboard()->mimeData();
     QVERIFY(data);
     QVERIFY(data->hasText());
-    QCOMPARE(data->text(), plain);
+    QCOMPARE(data->data(QStringLiteral("text/plain")), plain);
+    QCOMPARE(data->text(), text);
     QCOMPARE(data->data(kFormat), block);
     QCOMPARE(GetBytesFromClipboard(1), bytes);
     QVERIFY(ClipboardHasText());
@@ -70,7 +79,8 @@ void tst_PaneClipboard::pasteChoosesForm_data()
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("plain text only, CR LF kept") << QStringLiteral("x\r\ny\n") << QByteArray() << QByteArray("x\r\ny\n");
-    QTest::newRow("plain text beyond Latin-1") << QStringLiteral(u"\u00E9\u20AC") << QByteArray() << QByteArray("\xE9\xE2\x82\xAC");
+    QTest::newRow("plain text as its UTF-8") << QStringLiteral(u"\u00E9\u20AC\U0001F600") << QByteArray()
+                                             << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     QTest::newRow("neither form") << QString() << QByteArray() << QByteArray();
     QTest::newRow("block wins over text") << QStringLiteral("text") << QByteArray("2,\0\1", 4) << QByteArray("\0\1", 2);
     QTest::newRow("block count 0 wins, empty") << QStringLiteral("text") << QByteArray("0,abc") << QByteArray();

@@ -10,6 +10,8 @@
 #include "mainform.h"
 #include "modestring.h"
 #include "portcombobox.h"
+#include "portsetup.h"
+#include "portstatelabel.h"
 #include "settingsstore.h"
 #include "terminalfixture.h"
 
@@ -76,6 +78,8 @@ private slots:
     void unwritableStore();
     void shutdownSavesFiveKeys_data();
     void shutdownSavesFiveKeys();
+    void modeStringKeepsItsText_data();
+    void modeStringKeepsItsText();
     void handshakeRule_data();
     void handshakeRule();
     void grayedCheckBoxOpensOff();
@@ -95,6 +99,8 @@ private slots:
     void layoutMatchesForm_data();
     void layoutMatchesForm();
     void tabOrderAndMenus();
+    void focusStartsOnInputPane();
+    void portStateLineTellsTheTruth();
     void resizeWidensPanes();
 };
 
@@ -301,6 +307,36 @@ void TestTerminal::shutdownSavesFiveKeys()
     QCOMPARE(t.form->chkRTS->checkState(), Qt::Unchecked);
 }
 
+void TestTerminal::modeStringKeepsItsText_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("blanks, unquoted") << QByteArray("COMModeString=19200 , even , 7 , 1.5")
+                                      << "19200 , even , 7 , 1.5";
+    QTest::newRow("blanks, quoted") << QByteArray("COMModeString=\"19200 , even , 7 , 1.5\"")
+                                    << "19200 , even , 7 , 1.5";
+    QTest::newRow("blanks around the sign, CR LF") << QByteArray("COMModeString = 9600,n, 8,1\r")
+                                                   << "9600,n, 8,1";
+    QTest::newRow("partly quoted: joined as read") << QByteArray("COMModeString=\"9600\", N,8,1")
+                                                   << "9600,N,8,1";
+}
+
+void TestTerminal::modeStringKeepsItsText()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, text);
+    Terminal t("[Other]\nCOMModeString=elsewhere\n[Settings]\n" + line + "\nCommPort=0\n");
+    t.form->Form_Load();
+    QCOMPARE(ModeString, text);
+    QVERIFY(t.form->close());
+    ModeString.clear();
+    t.restart();
+    t.form->Form_Load();
+    QCOMPARE(ModeString, text);
+    QCOMPARE(SettingsStore(t.path()).GetSetting(QStringLiteral("Other"), QStringLiteral("COMModeString"), {}),
+             QStringLiteral("elsewhere"));
+}
+
 void TestTerminal::handshakeRule_data()
 {
     QTest::addColumn<int>("mode");
@@ -502,7 +538,7 @@ void TestTerminal::deviceGoneIsReported()
     t.comm->IsOpen(false);
     t.comm->raise(SerialPortControl::EventDeviceGone);
     QCOMPARE(t.form->Shape1[2]->FillColor(), LightWidget::Green);
-    QVERIFY(t.form->statusBar()->currentMessage().contains(QLatin1String("COM7")));
+    QCOMPARE(t.form->portState->text(), QStringLiteral("COM7 closed"));
 }
 
 void TestTerminal::sendWritesStoreUnchanged()
@@ -640,6 +676,69 @@ void TestTerminal::tabOrderAndMenus()
     QCOMPARE(items(f.mnuFile), (QStringList{"&Settings...|mnuSettings", "-|mnuSeperator1", "E&xit|mnuExit"}));
     QCOMPARE(items(f.mnuTools), (QStringList{"ASCII Chart...|mnuASCIIChart"}));
     QCOMPARE(items(f.mnuHelp), (QStringList{"&Index|mnuIndex", "-|mnuSeperator2", "&About...|mnuAbout"}));
+}
+
+void TestTerminal::focusStartsOnInputPane()
+{
+    Terminal t("[Settings]\nCommPort=2\n");
+    t.form->Form_Load();
+    t.form->show();
+    t.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(t.form.get()));
+    QCOMPARE(QApplication::focusWidget(), t.form->Text1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), t.form->Text2);
+    QCOMPARE(t.form->Combo2->currentIndex(), 2);
+}
+
+void TestTerminal::portStateLineTellsTheTruth()
+{
+    Terminal t("[Settings]\nCommPort=3\n");
+    t.form->Form_Load();
+    auto *line = t.form->statusBar()->findChild<QLabel *>(QStringLiteral("portState"));
+    QVERIFY(line);
+    QCOMPARE(line->text(), QStringLiteral("COM3 open: COM3 at 9600,N,8,1"));
+    // A passing message, such as a menu item's hint, leaves it in place.
+    t.form->statusBar()->showMessage(QStringLiteral("hint"));
+    t.form->statusBar()->clearMessage();
+    QCOMPARE(line->text(), QStringLiteral("COM3 open: COM3 at 9600,N,8,1"));
+    QVERIFY(line->isVisibleTo(t.form.get()));
+
+    // OK in the settings dialog reopens the port; the lines changed meanwhile.
+    ModalWatcher watcher([](QWidget *w) {
+        if (auto *setup = qobject_cast<PortSetup *>(w)) {
+            setup->BaudCombo->setCurrentIndex(10);
+            setup->OK_Button->click();
+        }
+    });
+    t.comm->dsr = true;
+    t.form->Command3->click();
+    QCOMPARE(t.form->Shape1[2]->FillColor(), LightWidget::Red);
+    QCOMPARE(line->text(), QStringLiteral("COM3 open: COM3 at 115200,N,8,1"));
+
+    // A reopen the device refuses leaves the port closed, and says why.
+    t.comm->failOpen = true;
+    t.comm->failReason = QStringLiteral("COM3: the device cannot use the mode \"115200,N,8,1\" (Invalid argument)");
+    {
+        MessageBoxLog boxes;
+        t.form->mnuSettings->trigger();
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes[0].detail, t.comm->failReason);
+    }
+    QCOMPARE(t.form->Shape1[2]->FillColor(), LightWidget::Green);
+    const QString closed = QStringLiteral("COM3 closed: the device cannot use the mode \"115200,N,8,1\"");
+    QCOMPARE(line->text(), closed);
+    QCOMPARE(line->toolTip(), t.comm->failReason);
+
+    // Send on the closed port sends nothing, and says so.
+    t.setOutput("abc");
+    t.form->Command2->click();
+    QCOMPARE(t.comm->writeCalls, 1); // the control is given the bytes and drops them
+    QCOMPARE(t.comm->written, QByteArray());
+    QCOMPARE(line->text(), closed + QStringLiteral("; nothing was sent"));
+
+    t.form->Combo2->setCurrentIndex(0);
+    QCOMPARE(line->text(), QStringLiteral("No port open"));
 }
 
 void TestTerminal::resizeWidensPanes()

@@ -12,6 +12,7 @@
 #include "mainform.h"
 #include "modestring.h"
 #include "portcombobox.h"
+#include "portstatelabel.h"
 #include "realserialportcontrol.h"
 #include "settingsstore.h"
 #include "socatpair.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -31,6 +33,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -70,6 +73,9 @@ private slots:
     void sendExactBytes();
     void loopbackLights();
     void farEndVanishesMidStream();
+    void portStateLineFollowsThePort();
+    void notSerialDevicesAreNamed_data();
+    void notSerialDevicesAreNamed();
 };
 
 void TestTerminalE2E::init()
@@ -215,9 +221,8 @@ void TestTerminalE2E::farEndVanishesMidStream()
     pair->kill();
     feeder.join();
 
-    QTRY_VERIFY_WITH_TIMEOUT(t.form->statusBar()->currentMessage().startsWith(QLatin1String("Lost")), kWait);
-    QVERIFY2(t.form->statusBar()->currentMessage().contains(QLatin1String("COM1")),
-             qPrintable(t.form->statusBar()->currentMessage()));
+    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), QStringLiteral("COM1 closed: the device was disconnected"),
+                              kWait);
     QVERIFY(!t.comm->IsOpen());
     for (LightWidget *light : t.form->Shape1)
         QCOMPARE(light->FillColor(), LightWidget::Green);
@@ -255,6 +260,67 @@ void TestTerminalE2E::farEndVanishesMidStream()
     QVERIFY(far.writeAll(QByteArray("\x00ok", 3)));
     QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("\x00ok", 3), kWait);
     QTRY_COMPARE(t.count(), QStringLiteral("3"));
+}
+
+void TestTerminalE2E::portStateLineFollowsThePort()
+{
+    SocatPair pair;
+    QVERIFY2(pair.start(), qPrintable(pair.errorString()));
+    // Another program holds the port when the window starts.
+    ComPortMap otherMap;
+    otherMap.setEntries({{1, pair.pathA()}});
+    auto other = std::make_unique<RealSerialPortControl>(&otherMap);
+    other->PortNumber(1);
+    other->IsOpen(true);
+    QVERIFY2(other->IsOpen(), qPrintable(other->LastError()));
+    std::unique_ptr<Terminal> t;
+    {
+        MessageBoxLog boxes;
+        t = std::make_unique<Terminal>(pair.pathA());
+        QCOMPARE(boxes.boxes.size(), 1);
+    }
+    QCOMPARE(t->form->portState->text(), QStringLiteral("COM1 closed: in use by another program"));
+
+    other.reset(); // the other program ends
+    QCoreApplication::processEvents(); // start-up's selection is over; the next choice is the user's
+    emit t->form->Combo2->activated(1);
+    QVERIFY2(t->comm->IsOpen(), qPrintable(t->comm->LastError()));
+    QCOMPARE(t->form->portState->text(), QStringLiteral("COM1 open: %1 at 9600,N,8,1").arg(pair.pathA()));
+
+    pair.kill();
+    QTRY_COMPARE_WITH_TIMEOUT(t->form->portState->text(), QStringLiteral("COM1 closed: the device was disconnected"),
+                              kWait);
+    t->form->Command2->click();
+    QCOMPARE(t->form->portState->text(), QStringLiteral("COM1 closed: the device was disconnected; nothing was sent"));
+}
+
+void TestTerminalE2E::notSerialDevicesAreNamed_data()
+{
+    QTest::addColumn<QString>("device"); // "fifo" and "file" are made in a temporary directory
+    QTest::newRow("/dev/null") << QStringLiteral("/dev/null");
+    QTest::newRow("/dev/ptmx") << QStringLiteral("/dev/ptmx");
+    QTest::newRow("named pipe") << QStringLiteral("fifo");
+    QTest::newRow("regular file") << QStringLiteral("file");
+}
+
+void TestTerminalE2E::notSerialDevicesAreNamed()
+{
+    QFETCH(QString, device);
+    QTemporaryDir dir;
+    if (device == QLatin1String("fifo")) {
+        device = dir.filePath(device);
+        QVERIFY(::mkfifo(QFile::encodeName(device).constData(), 0600) == 0);
+    } else if (device == QLatin1String("file")) {
+        device = dir.filePath(device);
+        QVERIFY(writeFile(device, "not a port\n"));
+    }
+
+    MessageBoxLog boxes;
+    Terminal t(device);
+    QVERIFY(!t.comm->IsOpen());
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("The selected serial port is not available.")});
+    const QString detail = boxes.boxes.value(0).detail;
+    QVERIFY2(detail.startsWith(device + QStringLiteral(": not a serial device")), qPrintable(detail));
 }
 
 QTEST_MAIN(TestTerminalE2E)
