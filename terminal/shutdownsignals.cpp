@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -52,6 +53,16 @@ ShutdownSignals::~ShutdownSignals()
     g_pipe[0] = g_pipe[1] = -1;
 }
 
+bool ShutdownSignals::eventFilter(QObject *watched, QEvent *event)
+{
+    // Shown before its exec() starts its loop: dismissed from within it.
+    if (event->type() == QEvent::Show) {
+        if (auto *dialog = qobject_cast<QDialog *>(watched); dialog && dialog != m_window)
+            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void ShutdownSignals::onSignal()
 {
     char buffer[64];
@@ -61,7 +72,8 @@ void ShutdownSignals::onSignal()
         return;
 
     // A menu or a modal box waits for the user, who may be gone (logged
-    // out); each ends as if dismissed, so its loop returns.
+    // out); each ends as if dismissed, so its loop returns. So does every
+    // box that opens from here on, while the window is on its way out.
     for (int i = 0; i < 16 && QApplication::activePopupWidget(); ++i)
         QApplication::activePopupWidget()->close();
     const QList<QWidget *> windows = QApplication::topLevelWidgets();
@@ -69,6 +81,7 @@ void ShutdownSignals::onSignal()
         if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible() && dialog != m_window)
             dialog->reject();
     }
+    qApp->installEventFilter(this);
     // Closed once those loops have returned, as File > Exit closes it; the
     // program then ends even if a help window is still open.
     QMetaObject::invokeMethod(this, [this] {

@@ -25,6 +25,9 @@ public:
     // A signal has come; the window closes (or has closed) because of it.
     bool requested() const { return m_requested; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void onSignal();
 
