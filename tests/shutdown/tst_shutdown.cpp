@@ -20,10 +20,10 @@ namespace {
 QStringList lockFilesOf(qint64 pid)
 {
     QStringList found;
-    for (const QString &dir : {"/var/lock", "/run/lock", "/tmp", "/var/tmp", "/var/spool/locks", "/var/spool/uucp"}) {
+    for (const char *dir : {"/var/lock", "/run/lock", "/tmp", "/var/tmp", "/var/spool/locks", "/var/spool/uucp"}) {
         const QStringList names = QDir(dir).entryList({QStringLiteral("LCK..*")}, QDir::Files);
         for (const QString &name : names) {
-            QFile f(dir + u'/' + name);
+            QFile f(QString::fromLatin1(dir) + u'/' + name);
             if (f.open(QIODevice::ReadOnly) && f.readLine().trimmed().toLongLong() == pid)
                 found << f.fileName();
         }
