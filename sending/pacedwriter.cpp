@@ -36,8 +36,14 @@ bool PacedWriter::portOpen() const
 
 void PacedWriter::write(const QByteArray &bytes)
 {
-    if (bytes.isEmpty() || !m_port || !m_port->IsOpen())
+    if (bytes.isEmpty() || !m_port)
         return;
+    // A closed port drops what it is handed, as it always has; nothing is
+    // kept back to go out later.
+    if (!m_port->IsOpen()) {
+        m_port->WriteOutput(bytes);
+        return;
+    }
     if (!m_pacing.isPaced() && queued() == 0) {
         m_port->WriteOutput(bytes);
         notify();

@@ -7,6 +7,11 @@ namespace {
 // names the port and wants the reason alone.
 QString shortProblem(QString problem, const QString &device, int comNumber)
 {
+    // Lines after the first (who holds the device, how to free it) belong in
+    // the error box's details, not on one status line.
+    const qsizetype newline = problem.indexOf(u'\n');
+    if (newline >= 0)
+        problem.truncate(newline);
     for (const QString &prefix : {device + QStringLiteral(": "), QStringLiteral("COM%1: ").arg(comNumber)}) {
         if (prefix.size() > 2 && problem.startsWith(prefix)) {
             problem.remove(0, prefix.size());
