@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -52,12 +53,18 @@ DialogAnswerer::Step fileDialog(const QString &filterStart, const QString &path)
         auto *d = qobject_cast<QFileDialog *>(w);
         if (!d)
             return false;
-        for (const QString &f : d->nameFilters()) {
-            if (f.startsWith(filterStart))
-                d->selectNameFilter(f);
-        }
-        d->selectFile(path);
-        QMetaObject::invokeMethod(d, "accept", Qt::QueuedConnection);
+        // The dialog fills its name box again while it loads the folder, so
+        // the answer is given once it has settled, right before accepting.
+        QTimer::singleShot(200, d, [d, filterStart, path] {
+            for (const QString &f : d->nameFilters()) {
+                if (f.startsWith(filterStart))
+                    d->selectNameFilter(f);
+            }
+            d->selectFile(path);
+            if (auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
+            QMetaObject::invokeMethod(d, "accept");
+        });
         return true;
     };
 }
