@@ -98,6 +98,8 @@ public:
     // events below committedCount().
     qint64 eventCount() const { return m_index.size(); }
     RecordEvent event(qint64 i) const;
+    // Keeps QObject's event handler visible beside the index lookup above.
+    using QObject::event;
     // The event's bytes (empty for line events and lost ones).
     QByteArray payload(qint64 i) const;
     // The event in words ("DTR on, RTS off", "Port opened: ..."); for data
