@@ -231,7 +231,8 @@ double rawCeiling(qint64 total, bool *exact)
 struct Terminal : RealPortTerminal
 {
     explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
-    qint64 received() const { return input().size(); }
+    // Asked on every receive event: the length alone, not a copy of the store.
+    qint64 received() const { return form->Text1->textLength(); }
 };
 
 // A 10 ms timer that records how late each of its ticks comes.
@@ -452,8 +453,7 @@ int main(int argc, char *argv[])
     bool floodExact = false;
     qint64 floodLost = floodBytes;
     {
-        // Not kept past this check: a second reference to the store would
-        // make the next append copy all of it.
+        // A copy of the whole store, not kept past this check.
         const QByteArray store = t.input();
         floodExact = store.size() == floodBytes && isPattern(store)
                      && t.form->Text3->text() == QString::number(floodBytes);
