@@ -22,8 +22,9 @@ ByteStore::~ByteStore()
 qsizetype ByteStore::chunkAt(qsizetype position) const
 {
     // The chunk holding `position`; the end position belongs to the last chunk.
-    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), position);
-    return qMax<qsizetype>(0, qsizetype(it - m_starts.begin()) - 1);
+    const auto it = std::upper_bound(m_chunks.begin(), m_chunks.end(), position,
+                                     [](qsizetype p, const Chunk &chunk) { return p < chunk.start; });
+    return qMax<qsizetype>(0, qsizetype(it - m_chunks.begin()) - 1);
 }
 
 const char *ByteStore::chunkData(qsizetype index) const
@@ -45,7 +46,7 @@ char ByteStore::at(qsizetype position) const
     if (position < 0 || position >= m_size)
         return 0;
     const qsizetype i = chunkAt(position);
-    return chunkData(i)[position - m_starts[size_t(i)]];
+    return chunkData(i)[position - m_chunks[size_t(i)].start];
 }
 
 qsizetype ByteStore::read(qsizetype from, qsizetype length, char *out) const
@@ -54,7 +55,7 @@ qsizetype ByteStore::read(qsizetype from, qsizetype length, char *out) const
     const qsizetype end = begin + clampTo(length, m_size - begin);
     qsizetype at = begin;
     for (qsizetype i = begin < end ? chunkAt(begin) : 0; at < end; ++i) {
-        const qsizetype offset = at - m_starts[size_t(i)];
+        const qsizetype offset = at - m_chunks[size_t(i)].start;
         const qsizetype n = qMin(m_chunks[size_t(i)].size - offset, end - at);
         std::memcpy(out + (at - begin), chunkData(i) + offset, size_t(n));
         at += n;
@@ -94,8 +95,8 @@ void ByteStore::append(QByteArrayView bytes)
                 m_lost += left;
                 return;
             }
-            m_starts.push_back(m_size);
             m_chunks.push_back(newChunk(m_chunkBytes));
+            m_chunks.back().start = m_size;
         }
         Chunk &tail = m_chunks.back();
         const qsizetype n = qMin(left, tail.capacity - tail.size);
@@ -109,9 +110,9 @@ void ByteStore::append(QByteArrayView bytes)
 
 void ByteStore::renumberFrom(qsizetype index)
 {
-    qsizetype start = index > 0 ? m_starts[size_t(index - 1)] + m_chunks[size_t(index - 1)].size : 0;
+    qsizetype start = index > 0 ? m_chunks[size_t(index - 1)].start + m_chunks[size_t(index - 1)].size : 0;
     for (size_t i = size_t(index); i < m_chunks.size(); ++i) {
-        m_starts[i] = start;
+        m_chunks[i].start = start;
         start += m_chunks[i].size;
     }
     m_size = start;
@@ -133,8 +134,8 @@ void ByteStore::replace(qsizetype start, qsizetype length, QByteArrayView insert
     // and last one and the inserted bytes; every other chunk is untouched.
     const qsizetype first = chunkAt(begin);
     const qsizetype last = end > begin ? chunkAt(end - 1) : first;
-    const qsizetype headLength = begin - m_starts[size_t(first)];
-    const qsizetype tailFrom = end - m_starts[size_t(last)];
+    const qsizetype headLength = begin - m_chunks[size_t(first)].start;
+    const qsizetype tailFrom = end - m_chunks[size_t(last)].start;
     const qsizetype tailLength = m_chunks[size_t(last)].size - tailFrom;
     QByteArray joined;
     joined.reserve(headLength + insert.size() + tailLength);
@@ -150,7 +151,6 @@ void ByteStore::replace(qsizetype start, qsizetype length, QByteArrayView insert
             m_spill->release(chunk.fileOffset, chunk.size);
     }
     m_chunks.erase(m_chunks.begin() + first, m_chunks.begin() + last + 1);
-    m_starts.erase(m_starts.begin() + first, m_starts.begin() + last + 1);
     m_cachedIndex = -1;
     m_spilledChunks = qMin(m_spilledChunks, first);
 
@@ -167,7 +167,6 @@ void ByteStore::replace(qsizetype start, qsizetype length, QByteArrayView insert
         chunk.size = n;
         pieces.push_back(std::move(chunk));
     }
-    m_starts.insert(m_starts.begin() + first, pieces.size(), 0);
     m_chunks.insert(m_chunks.begin() + first, std::make_move_iterator(pieces.begin()),
                     std::make_move_iterator(pieces.end()));
 
@@ -186,7 +185,6 @@ void ByteStore::replace(qsizetype start, qsizetype length, QByteArrayView insert
             m_memoryBytes -= a.capacity + b.capacity;
             m_chunks[size_t(edited)] = std::move(merged);
             m_chunks.erase(m_chunks.begin() + edited + 1);
-            m_starts.erase(m_starts.begin() + edited + 1);
         }
     }
     renumberFrom(first);
@@ -209,7 +207,6 @@ void ByteStore::clear()
         }
     }
     m_chunks.clear();
-    m_starts.clear();
     m_size = 0;
     m_memoryBytes = 0;
     m_spilledChunks = 0;
@@ -256,13 +253,11 @@ void ByteStore::spillOldest()
 
 bool ByteStore::isConsistent() const
 {
-    if (m_chunks.size() != m_starts.size())
-        return false;
     qsizetype start = 0;
     qsizetype memory = 0;
     for (size_t i = 0; i < m_chunks.size(); ++i) {
         const Chunk &c = m_chunks[i];
-        if (m_starts[i] != start || c.size <= 0 || c.size > 2 * m_chunkBytes)
+        if (c.start != start || c.size <= 0 || c.size > 2 * m_chunkBytes)
             return false;
         if (c.data ? c.size > c.capacity : c.fileOffset < 0)
             return false;

@@ -77,6 +77,7 @@ private:
     struct Chunk
     {
         std::unique_ptr<char[]> data; // null while the chunk is in the file
+        qsizetype start = 0;          // position of the chunk's first byte
         qsizetype size = 0;
         qsizetype capacity = 0;
         qint64 fileOffset = -1;       // where the file holds it, if it does
@@ -90,7 +91,6 @@ private:
 
     qsizetype m_chunkBytes = DefaultChunkBytes;
     std::vector<Chunk> m_chunks;
-    std::vector<qsizetype> m_starts; // m_starts[i]: position of chunk i's first byte
     qsizetype m_size = 0;
     qsizetype m_memoryBytes = 0;
     qint64 m_lost = 0;
