@@ -9,6 +9,37 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+namespace {
+
+// The system's words for `error`, after the folder the file is in.
+QString systemError(const QString &folder, int error)
+{
+    return QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// Calls `io` (a pread or pwrite of the bytes from `done` on) until all
+// `length` bytes are done, again after an interrupt. Returns the bytes done:
+// fewer when it failed, with errno set (EIO when no byte went).
+template<typename Io>
+qsizetype transferAll(qsizetype length, Io io)
+{
+    qsizetype done = 0;
+    while (done < length) {
+        const ssize_t n = io(done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+} // namespace
+
 SpillFile::~SpillFile()
 {
     if (m_fd >= 0)
@@ -27,7 +58,7 @@ bool SpillFile::open(const QString &folder)
     QByteArray name = QFile::encodeName(QDir(folder).filePath(QStringLiteral("received-XXXXXX")));
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        m_error = QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = systemError(folder, errno);
         return false;
     }
     ::unlink(name.constData());
@@ -57,21 +88,15 @@ qint64 SpillFile::write(const char *bytes, qsizetype length)
         return -1;
     }
     const qint64 offset = m_end;
-    qsizetype done = 0;
-    while (done < length) {
-        const ssize_t n = ::pwrite(m_fd, bytes + done, size_t(length - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = n < 0 && errno == ENOSPC
-                ? QStringLiteral("disk full (%1)").arg(m_folder)
-                : QStringLiteral("%1: %2").arg(m_folder, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
-            // What got written is of no use: give the space back.
-            if (done > 0)
-                release(offset, done);
-            return -1;
-        }
-        done += n;
+    const qsizetype done = transferAll(length, [&](qsizetype at) {
+        return ::pwrite(m_fd, bytes + at, size_t(length - at), off_t(offset + at));
+    });
+    if (done < length) {
+        m_error = errno == ENOSPC ? QStringLiteral("disk full (%1)").arg(m_folder) : systemError(m_folder, errno);
+        // What got written is of no use: give the space back.
+        if (done > 0)
+            release(offset, done);
+        return -1;
     }
     m_end += length;
     m_error.clear();
@@ -80,16 +105,12 @@ qint64 SpillFile::write(const char *bytes, qsizetype length)
 
 bool SpillFile::read(qint64 offset, qsizetype length, char *out)
 {
-    qsizetype done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(m_fd, out + done, size_t(length - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = QStringLiteral("%1: %2").arg(m_folder, QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
-            return false;
-        }
-        done += n;
+    const qsizetype done = transferAll(length, [&](qsizetype at) {
+        return ::pread(m_fd, out + at, size_t(length - at), off_t(offset + at));
+    });
+    if (done < length) {
+        m_error = systemError(m_folder, errno);
+        return false;
     }
     return true;
 }
