@@ -5,26 +5,16 @@
 
 namespace BinaryTextBox {
 
-QByteArray SelectedBytes(const ByteLineEdit *box)
-{
-    return box->SelText();
-}
-
-void ReplaceSelection(ByteLineEdit *box, QByteArrayView insert)
-{
-    box->setSelText(insert);
-}
-
 void CutSelection(ByteLineEdit *box)
 {
-    PutBytesOnClipboard(box->hWnd(), SelectedBytes(box));
-    ReplaceSelection(box, {});
+    PutBytesOnClipboard(box->hWnd(), box->SelText());
+    box->setSelText({});
 }
 
 void PasteOverSelection(ByteLineEdit *box)
 {
     const ClipboardBytes paste = ReadClipboardBytes(box->hWnd());
-    ReplaceSelection(box, paste.bytes);
+    box->setSelText(paste.bytes);
 }
 
 } // namespace BinaryTextBox

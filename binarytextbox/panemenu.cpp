@@ -92,20 +92,20 @@ void RunPaneMenuCommand(ByteLineEdit *box, int command)
         CutSelection(box);
         break;
     case PaneMenuCopy:
-        PutBytesOnClipboard(h, SelectedBytes(box));
+        PutBytesOnClipboard(h, box->SelText());
         break;
     case PaneMenuPaste:
         PasteOverSelection(box);
         break;
     case PaneMenuDelete:
-        ReplaceSelection(box, {});
+        box->setSelText({});
         break;
     case PaneMenuSelectAll:
         box->setSelStart(0);
         box->setSelLength(box->textLength());
         break;
     case PaneMenuAsciiChart:
-        ReplaceSelection(box, AsciiChoice);
+        box->setSelText(AsciiChoice);
         break;
     default:
         break;

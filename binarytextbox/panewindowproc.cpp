@@ -1,9 +1,7 @@
 #include "panewindowproc.h"
 
 #include "binarytextbox.h"
-#include "byteedit.h"
 #include "bytelineedit.h"
-#include "bytetext.h"
 #include "paneclipboard.h"
 #include "paneedit.h"
 #include "panemenu.h"
@@ -33,10 +31,10 @@ void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask)
         key = 0;
     } else if (key == VK_RETURN) {
         if (!locked)
-            ReplaceSelection(box, "\r\n");
+            box->setSelText("\r\n");
         key = 0;
     } else if ((key == VK_C || key == VK_INSERT) && mask == MaskCtrl) {
-        PutBytesOnClipboard(h, SelectedBytes(box));
+        PutBytesOnClipboard(h, box->SelText());
         key = 0;
     } else if ((key == VK_V && mask == MaskCtrl) || (key == VK_INSERT && mask == MaskShift)) {
         if (!locked)
@@ -197,7 +195,7 @@ bool PaneWindowProc::keyPress(ByteLineEdit *box, QKeyEvent *event)
                 box->setSelStart(box->SelStart() - 1);
                 box->setSelLength(1);
             }
-            ReplaceSelection(box, {});
+            box->setSelText({});
         }
         return true;
     }
