@@ -158,9 +158,7 @@ QByteArray ByteLineEdit::visibleText() const
 {
     const QRect r = textRect();
     const qsizetype first = qMin(m_scroll, m_text.size());
-    QByteArray cells = m_text.mid(first, r.width() / m_cellWidth + 2);
-    cells.replace('\0', ' ');
-    return cells;
+    return DisplayText(m_text.mid(first, r.width() / m_cellWidth + 2));
 }
 
 qsizetype ByteLineEdit::SelStart() const
