@@ -7,39 +7,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-// socat joining two pseudo-terminals reached through links at fixed paths.
-struct LinkedPair
-{
-    QProcess socat;
-    bool start(const QString &a, const QString &b)
-    {
-        socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + a,
-                                              QStringLiteral("pty,raw,echo=0,link=") + b});
-        QElapsedTimer wait;
-        wait.start();
-        while (wait.elapsed() < 10000) {
-            if (PortReplug::isPresent(a) && PortReplug::isPresent(b))
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
-    }
-    void kill()
-    {
-        socat.kill();
-        socat.waitForFinished();
-    }
-    ~LinkedPair() { kill(); }
-};
-
-} // namespace
 
 class tst_Replug : public QObject
 {
@@ -80,8 +50,8 @@ void tst_Replug::returnsMidReceive()
         QSKIP("socat is not installed");
     QTemporaryDir dir;
     const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
-    auto pair = std::make_unique<LinkedPair>();
-    QVERIFY(pair->start(a, b));
+    auto pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
     auto far = std::make_unique<RawTty>(b);
     QVERIFY2(far->isOpen(), qPrintable(far->errorString()));
 
@@ -122,8 +92,8 @@ void tst_Replug::returnsMidReceive()
     QCOMPARE(got, before);
 
     QSignalSpy back(&replug, &PortReplug::reopened);
-    pair = std::make_unique<LinkedPair>();
-    QVERIFY(pair->start(a, b));
+    pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
     QElapsedTimer sinceReturn;
     sinceReturn.start();
     QTRY_COMPARE_WITH_TIMEOUT(back.size(), 1, 10000);
@@ -145,8 +115,8 @@ void tst_Replug::returnsMidReceive()
     QTRY_COMPARE_WITH_TIMEOUT(lost, 2, 10000);
     QVERIFY(replug.isWaiting());
     replug.cancel();
-    pair = std::make_unique<LinkedPair>();
-    QVERIFY(pair->start(a, b));
+    pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
     QTest::qWait(300);
     QVERIFY(!control.IsOpen());
     QCOMPARE(back.size(), 1);

@@ -63,18 +63,24 @@ bool SocatPair::available()
 
 bool SocatPair::start(int timeoutMs)
 {
+    return start(QString(), QString(), timeoutMs);
+}
+
+bool SocatPair::start(const QString &pathA, const QString &pathB, int timeoutMs)
+{
     m_error.clear();
     if (!available()) {
         m_error = QStringLiteral("socat is not installed");
         return false;
     }
+    // Keeps socat's log, and the links unless they are placed elsewhere.
     m_dir = std::make_unique<QTemporaryDir>();
     if (!m_dir->isValid()) {
         m_error = QStringLiteral("cannot make a temporary directory: ") + m_dir->errorString();
         return false;
     }
-    m_pathA = m_dir->filePath(QStringLiteral("a"));
-    m_pathB = m_dir->filePath(QStringLiteral("b"));
+    m_pathA = pathA.isEmpty() ? m_dir->filePath(QStringLiteral("a")) : pathA;
+    m_pathB = pathB.isEmpty() ? m_dir->filePath(QStringLiteral("b")) : pathB;
     m_socat.setStandardOutputFile(QProcess::nullDevice());
     m_socat.setStandardErrorFile(m_dir->filePath(QStringLiteral("socat.log")));
     m_socat.start(QStringLiteral("socat"),

@@ -25,6 +25,9 @@ public:
     // Starts socat and waits until both ends exist. On failure returns false
     // and errorString() says why.
     bool start(int timeoutMs = 10000);
+    // The same with the links at the paths given, so that a pair made again
+    // after kill() (a new SocatPair) is found where the old one was.
+    bool start(const QString &pathA, const QString &pathB, int timeoutMs = 10000);
     bool isRunning() const;
 
     // The links to the two ends, and the pseudo-terminals they point to.
