@@ -1,5 +1,7 @@
 #include "deviceinventory.h"
 
+#include "comportmap.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,15 +59,7 @@ QList<DeviceInventory::Device> DeviceInventory::scan(const Roots &roots)
     const QString sysRoot = QFileInfo(roots.sys).canonicalFilePath();
     const QString classDir = roots.sys + QStringLiteral("/class/tty");
 
-    // The by-id links, by the node each resolves to (first by name wins).
-    QMap<QString, QString> stableOf;
-    const QFileInfoList links = QDir(roots.dev + QStringLiteral("/serial/by-id"))
-                                    .entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &link : links) {
-        const QString target = link.canonicalFilePath();
-        if (!target.isEmpty() && !stableOf.contains(target))
-            stableOf.insert(target, link.absoluteFilePath());
-    }
+    const QMap<QString, QString> stableOf = ComPortMap::stableLinks(roots.dev + QStringLiteral("/serial/by-id"));
 
     QList<Device> devices;
     const QStringList names = QDir(classDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
