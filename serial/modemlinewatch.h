@@ -57,8 +57,6 @@ public:
     // The input lines now (LineState flags); 0 when not watching or the
     // device has no modem lines.
     int lines() const;
-    // The lines as the last look saw them.
-    int lastLines() const { return m_noModemLines ? 0 : m_last.lines; }
 
 signals:
     // A look found the lines changed: the new LineState flags and the events
