@@ -21,6 +21,13 @@ QString nodeOf(const QString &path)
     return node.isEmpty() ? path : node;
 }
 
+// Whether the map entry `entry` names `device`, whose node is `node`: by its
+// path, its stable name or any other path to the same node.
+bool namesDevice(const QString &entry, const DeviceInventory::Device &device, const QString &node)
+{
+    return entry == device.path || entry == device.stablePath || nodeOf(entry) == node;
+}
+
 QTableWidgetItem *cell(const QString &text)
 {
     auto *item = new QTableWidgetItem(text);
@@ -127,7 +134,7 @@ int PortsDialog::comOf(const DeviceInventory::Device &device) const
     const QString node = nodeOf(device.path);
     const QMap<int, QString> entries = m_map.entries();
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        if (it.value() == device.path || it.value() == device.stablePath || nodeOf(it.value()) == node)
+        if (namesDevice(it.value(), device, node))
             return it.key();
     }
     // The built-in defaults COM1..COM4 = ttyS0..3.
@@ -147,7 +154,7 @@ void PortsDialog::assign(int deviceRow, int com)
     // One number per device: the old one goes.
     const QString node = nodeOf(device.path);
     for (auto it = entries.begin(); it != entries.end();) {
-        if (it.value() == device.path || it.value() == device.stablePath || nodeOf(it.value()) == node)
+        if (namesDevice(it.value(), device, node))
             it = entries.erase(it);
         else
             ++it;
