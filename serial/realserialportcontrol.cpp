@@ -12,7 +12,7 @@ RealSerialPortControl::RealSerialPortControl(const ComPortMap *map, QObject *par
     : SerialPortControl(parent), m_map(map)
 {
     m_counterPoll.setInterval(ErrorCounterInterval);
-    connect(&m_counterPoll, &QTimer::timeout, this, &RealSerialPortControl::pollErrorCounters);
+    connect(&m_counterPoll, &QTimer::timeout, this, &RealSerialPortControl::onCounterTick);
     m_breakTimer.setSingleShot(true);
     connect(&m_breakTimer, &QTimer::timeout, this, &RealSerialPortControl::endBreak);
 }
@@ -273,7 +273,10 @@ void RealSerialPortControl::close(bool lost)
 void RealSerialPortControl::onReceived(const QByteArray &bytes)
 {
     takeInput(bytes);
-    pollErrorCounters();
+    if (!m_countersReadOnReceive) {
+        m_countersReadOnReceive = true;
+        pollErrorCounters();
+    }
     announceInput();
 }
 
@@ -311,6 +314,7 @@ void RealSerialPortControl::reportOpened()
 {
     m_inputsTold = -1;
     m_countersTold = false;
+    m_countersReadOnReceive = false;
     m_noCounters = false;
     m_counters = LineObserver::ErrorCounters();
     if (LineObserver *observer = lineObserver())
@@ -336,6 +340,12 @@ void RealSerialPortControl::reportInputLines(int lines)
     if (LineObserver *observer = lineObserver())
         observer->inputLines(LineObserver::now(), lines & LineState::Cts, lines & LineState::Dsr,
                              lines & LineState::Cd, lines & LineState::Ring);
+}
+
+void RealSerialPortControl::onCounterTick()
+{
+    m_countersReadOnReceive = false;
+    pollErrorCounters();
 }
 
 void RealSerialPortControl::pollErrorCounters()
