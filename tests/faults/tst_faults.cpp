@@ -31,6 +31,7 @@
 #include "settingsstore.h"
 #include "socatpair.h"
 #include "terminalfixture.h"
+#include "testbytes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -44,7 +45,6 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QStatusBar>
@@ -70,16 +70,6 @@
 namespace {
 
 constexpr int TestCom = 5;
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    gen.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    for (qsizetype i = size / 4 * 4; i < size; ++i)
-        bytes[i] = char(gen.generate());
-    return bytes;
-}
 
 // The flood's byte at position i: every value occurs, and a lost, repeated
 // or reordered block shows as a mismatch.

@@ -5,8 +5,8 @@
 #include "lineobserver.h"
 #include "realserialportcontrol.h"
 #include "socatpair.h"
+#include "testbytes.h"
 
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -65,14 +65,6 @@ struct Recorder : LineObserver
 
     bool timesInOrder() const { return std::is_sorted(times.begin(), times.end()); }
 };
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    gen.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 QByteArray drain(SerialPortControl &control)
 {

@@ -14,11 +14,11 @@
 #include "sendingtools.h"
 #include "socatpair.h"
 #include "terminalfixture.h"
+#include "testbytes.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -126,14 +126,6 @@ public:
     void noErrorCounters(qint64) override {}
     void breakSent(qint64, int milliseconds) override { breaks.append(milliseconds); }
 };
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator rng(seed);
-    rng.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 // The window on COM1 mapped to `device`, started up.
 struct Terminal : RealPortTerminal

@@ -3,10 +3,10 @@
 #include "realserialportcontrol.h"
 #include "serialmode.h"
 #include "socatpair.h"
+#include "testbytes.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,14 +28,6 @@ QByteArray allByteValues(int repeat = 1)
         for (int v = 0; v < 256; ++v)
             bytes.append(char(v));
     }
-    return bytes;
-}
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    gen.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
 }
 
