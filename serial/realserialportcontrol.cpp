@@ -12,7 +12,7 @@ RealSerialPortControl::RealSerialPortControl(const ComPortMap *map, QObject *par
     : SerialPortControl(parent), m_map(map)
 {
     m_counterPoll.setInterval(ErrorCounterInterval);
-    connect(&m_counterPoll, &QTimer::timeout, this, &RealSerialPortControl::onCounterTick);
+    connect(&m_counterPoll, &QTimer::timeout, this, &RealSerialPortControl::pollErrorCounters);
     m_breakTimer.setSingleShot(true);
     connect(&m_breakTimer, &QTimer::timeout, this, &RealSerialPortControl::endBreak);
 }
@@ -273,10 +273,7 @@ void RealSerialPortControl::close(bool lost)
 void RealSerialPortControl::onReceived(const QByteArray &bytes)
 {
     takeInput(bytes);
-    if (!m_countersReadOnReceive) {
-        m_countersReadOnReceive = true;
-        pollErrorCounters();
-    }
+    pollErrorCounters();
     announceInput();
 }
 
@@ -314,7 +311,6 @@ void RealSerialPortControl::reportOpened()
 {
     m_inputsTold = -1;
     m_countersTold = false;
-    m_countersReadOnReceive = false;
     m_noCounters = false;
     m_counters = LineObserver::ErrorCounters();
     if (LineObserver *observer = lineObserver())
@@ -340,12 +336,6 @@ void RealSerialPortControl::reportInputLines(int lines)
     if (LineObserver *observer = lineObserver())
         observer->inputLines(LineObserver::now(), lines & LineState::Cts, lines & LineState::Dsr,
                              lines & LineState::Cd, lines & LineState::Ring);
-}
-
-void RealSerialPortControl::onCounterTick()
-{
-    m_countersReadOnReceive = false;
-    pollErrorCounters();
 }
 
 void RealSerialPortControl::pollErrorCounters()

@@ -26,8 +26,7 @@ public:
     static constexpr int LinePollInterval = ModemLineWatch::LinePollInterval;
     static constexpr int NoLinesPollInterval = ModemLineWatch::NoLinesPollInterval;
     // How often the driver's error counters are looked at while a port is
-    // open. They are also read after a receive, at most once between two of
-    // these looks, so that a flood of reads does not read them every time.
+    // open (they are also read after every receive).
     static constexpr int ErrorCounterInterval = 1000; // ms
 
     explicit RealSerialPortControl(const ComPortMap *map, QObject *parent = nullptr);
@@ -85,7 +84,6 @@ private:
     void reportOutputLines();
     void reportInputLines(int lines); // LineState::Line flags; told only when changed
     void pollErrorCounters();          // told when changed (or the first time)
-    void onCounterTick();
 
     const ComPortMap *m_map;
     int m_port = 0;
@@ -111,7 +109,6 @@ private:
     QTimer m_breakTimer;
     LineObserver::ErrorCounters m_counters; // last told
     bool m_countersTold = false;
-    bool m_countersReadOnReceive = false; // since the last tick of m_counterPoll
     bool m_noCounters = false;
     int m_inputsTold = -1;
     // The port and device last lost: opening them again is a return.
