@@ -74,11 +74,9 @@ int hexValue(char c)
 
 } // namespace
 
-QByteArray EscapedString(QByteArrayView bytes)
+void AppendEscaped(QByteArray &out, QByteArrayView bytes, bool lowerCaseHex)
 {
-    QByteArray out;
-    out.reserve(bytes.size() + 2);
-    out.append('"');
+    const char *digits = lowerCaseHex ? "0123456789abcdef" : kHexDigits;
     for (char c : bytes) {
         const uchar b = uchar(c);
         switch (b) {
@@ -92,10 +90,19 @@ QByteArray EscapedString(QByteArrayView bytes)
                 out.append(c);
             } else {
                 out.append("\\x");
-                appendHexByte(out, b);
+                out.append(digits[b >> 4]);
+                out.append(digits[b & 0x0F]);
             }
         }
     }
+}
+
+QByteArray EscapedString(QByteArrayView bytes)
+{
+    QByteArray out;
+    out.reserve(bytes.size() + 2);
+    out.append('"');
+    AppendEscaped(out, bytes);
     out.append('"');
     return out;
 }

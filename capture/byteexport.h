@@ -27,6 +27,10 @@ QByteArray Export(Format format, const QList<QByteArray> &pieces);
 // hex digits. No line break is added.
 QByteArray EscapedString(QByteArrayView bytes);
 
+// Appends `bytes` escaped by the rules of EscapedString, without the quotes;
+// `lowerCaseHex` spells the \x escapes' digits in lower case.
+void AppendEscaped(QByteArray &out, QByteArrayView bytes, bool lowerCaseHex = false);
+
 // The bytes of text in the escaped form: any number of double-quoted strings,
 // separated by white space, read back and joined. \xHH takes exactly two hex
 // digits (either case). Nothing is returned for text that is not of this form

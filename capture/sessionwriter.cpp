@@ -1,5 +1,6 @@
 #include "sessionwriter.h"
 
+#include "byteexport.h"
 #include "pcapng.h"
 
 #include <QDateTime>
@@ -42,27 +43,9 @@ QByteArray isoTimeMicros(qint64 wallNs)
 
 QByteArray escapeBytes(const QByteArray &bytes)
 {
-    static const char hex[] = "0123456789abcdef";
     QByteArray out;
     out.reserve(bytes.size() * 2);
-    for (const char ch : bytes) {
-        const uchar c = uchar(ch);
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c >= 0x20 && c < 0x7F) {
-                out += char(c);
-            } else {
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-            }
-        }
-    }
+    ByteExport::AppendEscaped(out, bytes, true);
     return out;
 }
 

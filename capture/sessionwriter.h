@@ -19,7 +19,8 @@ enum class SessionFormat {
 QByteArray isoTimeMicros(qint64 wallNs);
 
 // C-style escaping for the text log: printable ASCII as it is, \\ \" \r \n \t,
-// every other byte as \xHH (always two hex digits).
+// every other byte as \xhh (always two lower-case hex digits); the rules of
+// ByteExport::EscapedString, without its quotes.
 QByteArray escapeBytes(const QByteArray &bytes);
 
 // One text log line (without the line end) for event `i`:
