@@ -93,10 +93,7 @@ SessionRecord::SessionRecord(const QString &directory, QObject *parent) : QObjec
     // Held for the record's life: a spool whose lock is free is an orphan.
     ::flock(m_fd, LOCK_EX | LOCK_NB);
 
-    const QString start = QDateTime::fromMSecsSinceEpoch(m_startWallNs / 1000000)
-                              .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
-                              .toString(Qt::ISODateWithMs);
-    m_pending = Pcapng::fileHeader(QStringLiteral("Portlark session started %1").arg(start));
+    m_pending = Pcapng::fileHeader(headerComment());
     m_flushTimer.setInterval(FlushIntervalMs);
     connect(&m_flushTimer, &QTimer::timeout, this, &SessionRecord::flush);
     m_flushTimer.start();
@@ -133,6 +130,13 @@ QStringList SessionRecord::orphanedSpools(const QString &directory)
 QDateTime SessionRecord::startTime() const
 {
     return QDateTime::fromMSecsSinceEpoch(m_startWallNs / 1000000);
+}
+
+QString SessionRecord::headerComment() const
+{
+    const QDateTime start = startTime();
+    return QStringLiteral("Portlark session started %1")
+        .arg(start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODateWithMs));
 }
 
 RecordEvent SessionRecord::event(qint64 i) const

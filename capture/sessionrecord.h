@@ -118,6 +118,9 @@ public:
     qint64 startMonotonic() const { return m_startMono; }
     // Wall-clock nanoseconds since the epoch of a monotonic event time.
     qint64 wallTimeNs(qint64 monotonic) const { return m_startWallNs + (monotonic - m_startMono); }
+    // The comment of a session file's section header: when the session
+    // started, in local time with its UTC offset.
+    QString headerComment() const;
     // The mode string of the latest open ("" before the first).
     QString mode() const { return m_mode; }
 

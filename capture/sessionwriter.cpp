@@ -83,11 +83,8 @@ SessionWriter::SessionWriter(const SessionRecord &record, QIODevice *out, const 
 bool SessionWriter::begin(qint64 first)
 {
     m_next = first;
-    if (m_options.format == SessionFormat::Pcapng) {
-        const QString start = m_record.startTime().toOffsetFromUtc(m_record.startTime().offsetFromUtc())
-                                  .toString(Qt::ISODateWithMs);
-        m_buffer += Pcapng::fileHeader(QStringLiteral("Portlark session started %1").arg(start));
-    }
+    if (m_options.format == SessionFormat::Pcapng)
+        m_buffer += Pcapng::fileHeader(m_record.headerComment());
     return flushBuffer(true);
 }
 
