@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -153,14 +154,11 @@ void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, 
     if (m_needMarker) {
         // The first event after a failed write says what was lost before it.
         m_needMarker = false;
-        m_markerRx = m_unreportedLostRx;
-        m_markerTx = m_unreportedLostTx;
-        m_markerEvents = m_unreportedLostEvents;
-        m_unreportedLostRx = m_unreportedLostTx = m_unreportedLostEvents = 0;
+        m_marker = std::exchange(m_unreported, Lost());
         m_markerPending = true;
         append(RecordEvent::NotKept, time, QByteArray(),
                QStringLiteral("Not kept (disk full): %1 events, %2 bytes received, %3 bytes sent")
-                   .arg(m_markerEvents).arg(m_markerRx).arg(m_markerTx));
+                   .arg(m_marker.events).arg(m_marker.received).arg(m_marker.sent));
     }
 
     RecordEvent e;
@@ -410,20 +408,14 @@ bool SessionRecord::writePending()
         e.flags |= RecordEvent::FlagLost;
         if (e.kind == RecordEvent::NotKept)
             continue;
-        ++m_unreportedLostEvents;
-        if (e.kind == RecordEvent::Received) {
-            m_lostRx += e.length;
-            m_unreportedLostRx += e.length;
-        } else if (e.kind == RecordEvent::Sent) {
-            m_lostTx += e.length;
-            m_unreportedLostTx += e.length;
-        }
+        const qint64 length = e.length;
+        const Lost lost{e.kind == RecordEvent::Received ? length : 0, e.kind == RecordEvent::Sent ? length : 0, 1};
+        m_lost += lost;
+        m_unreported += lost;
     }
     if (m_markerPending) {
         // The marker itself was lost with what it reported: report it again.
-        m_unreportedLostRx += m_markerRx;
-        m_unreportedLostTx += m_markerTx;
-        m_unreportedLostEvents += m_markerEvents;
+        m_unreported += m_marker;
         m_markerPending = false;
     }
     m_pending.clear();
@@ -434,8 +426,8 @@ bool SessionRecord::writePending()
                                        "%4 bytes sent not kept")
                             .arg(QFileInfo(m_path).absolutePath(),
                                  QString::fromLocal8Bit(std::strerror(error)))
-                            .arg(m_lostRx)
-                            .arg(m_lostTx));
+                            .arg(m_lost.received)
+                            .arg(m_lost.sent));
     return false;
 }
 

@@ -125,11 +125,11 @@ public:
     QString mode() const { return m_mode; }
 
     QString spoolPath() const { return m_path; }
-    // Bytes in the spool file (flushed) and still waiting in memory.
+    // Bytes written to the spool file so far.
     qint64 spoolSize() const { return m_flushed.load(std::memory_order_relaxed); }
     // Data bytes the spool could not keep (disk full), by direction.
-    qint64 lostReceived() const { return m_lostRx; }
-    qint64 lostSent() const { return m_lostTx; }
+    qint64 lostReceived() const { return m_lost.received; }
+    qint64 lostSent() const { return m_lost.sent; }
 
     // Keep the spool file at destruction (it has been saved as it is).
     void keepSpool() { m_keep = true; }
@@ -167,19 +167,28 @@ private:
     int m_ticks = 0;
     bool m_writeFailed = false;
     bool m_spaceLow = false;
-    qint64 m_lostRx = 0;
-    qint64 m_lostTx = 0;
-    qint64 m_unreportedLostRx = 0;
-    qint64 m_unreportedLostTx = 0;
-    qint64 m_unreportedLostEvents = 0;
+    // What the spool could not keep.
+    struct Lost
+    {
+        qint64 received = 0;
+        qint64 sent = 0;
+        qint64 events = 0;
+        Lost &operator+=(const Lost &o)
+        {
+            received += o.received;
+            sent += o.sent;
+            events += o.events;
+            return *this;
+        }
+    };
+    Lost m_lost;       // in all
+    Lost m_unreported; // not yet told by a marker
     // After a failed write the next event is preceded by a marker saying
     // what was lost; while that marker waits in memory its figures are kept
     // in case it is lost too.
     bool m_needMarker = false;
     bool m_markerPending = false;
-    qint64 m_markerRx = 0;
-    qint64 m_markerTx = 0;
-    qint64 m_markerEvents = 0;
+    Lost m_marker;
     quint8 m_errorEventType = 0;
 
     qint64 m_startMono = 0;
