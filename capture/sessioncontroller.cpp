@@ -295,23 +295,33 @@ bool SessionController::startLiveCapture(const QString &path, SessionFormat form
 void SessionController::captureEvents(qint64 first, qint64 count)
 {
     if (m_capture && (!m_capture->write(first + count) || !m_captureFile->flush()))
-        failCapture(m_capture->errorString().isEmpty() ? m_captureFile->errorString() : m_capture->errorString());
+        failCapture(captureError());
 }
 
 void SessionController::settleCapture()
 {
     if (m_capture && (!m_capture->settle(LineObserver::now()) || !m_captureFile->flush()))
-        failCapture(m_capture->errorString().isEmpty() ? m_captureFile->errorString() : m_capture->errorString());
+        failCapture(captureError());
 }
 
-void SessionController::failCapture(const QString &why)
+QString SessionController::captureError() const
+{
+    return m_capture->errorString().isEmpty() ? m_captureFile->errorString() : m_capture->errorString();
+}
+
+QString SessionController::endCapture()
 {
     const QString path = m_captureFile->fileName();
     m_settleTimer.stop();
     m_capture.reset();
     m_captureFile.reset();
     updateActions();
-    const QString text = QStringLiteral("Live capture to %1 stopped: %2").arg(path, why);
+    return path;
+}
+
+void SessionController::failCapture(const QString &why)
+{
+    const QString text = QStringLiteral("Live capture to %1 stopped: %2").arg(endCapture(), why);
     message(text);
     warn(QStringLiteral("Live Capture"), text);
     emit captureStopped(text);
@@ -324,15 +334,10 @@ void SessionController::stopLiveCapture()
     m_record->flush(); // takes in what is still buffered
     const bool ok = m_capture->finish() && m_captureFile->flush();
     if (!ok) {
-        failCapture(m_capture->errorString().isEmpty() ? m_captureFile->errorString() : m_capture->errorString());
+        failCapture(captureError());
         return;
     }
-    const QString path = m_captureFile->fileName();
-    m_settleTimer.stop();
-    m_capture.reset();
-    m_captureFile.reset();
-    updateActions();
-    const QString text = QStringLiteral("Live capture to %1 stopped").arg(path);
+    const QString text = QStringLiteral("Live capture to %1 stopped").arg(endCapture());
     message(text);
     emit captureStopped(text);
 }

@@ -70,6 +70,10 @@ private:
     bool askFile(const QString &title, QString *path, SessionFormat *format, quint8 *rawKind);
     void captureEvents(qint64 first, qint64 count);
     void settleCapture();
+    // Why the capture's writer or file failed.
+    QString captureError() const;
+    // Ends the live capture; gives the name of its file.
+    QString endCapture();
     void failCapture(const QString &why);
     void saveDone();
     void saveOrphan(const QString &spool);
