@@ -332,6 +332,8 @@ void SessionController::stopLiveCapture()
     if (!m_capture)
         return;
     m_record->flush(); // takes in what is still buffered
+    if (!m_capture)
+        return; // writing that in failed, and the capture has ended
     const bool ok = m_capture->finish() && m_captureFile->flush();
     if (!ok) {
         failCapture(captureError());
