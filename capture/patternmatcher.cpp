@@ -62,10 +62,11 @@ void PatternMatcher::feed(QByteArrayView bytes, qint64 tag, const MatchFound &fo
 
     // Matches that begin in the tail and end in this piece.
     if (!m_tail.isEmpty()) {
+        // The piece's first bytes go behind the tail in its own buffer, so
+        // no piece copies the tail, and come off again after the scan.
         const qsizetype tailSize = m_tail.size();
-        QByteArray joined = m_tail;
-        joined.append(bytes.first(std::min(m - 1, bytes.size())));
-        scan(m_pattern, joined, 0, tailSize, [&](qsizetype s) {
+        m_tail.append(bytes.first(std::min(m - 1, bytes.size())));
+        scan(m_pattern, m_tail, 0, tailSize, [&](qsizetype s) {
             ++m_matches;
             qsizetype rest = s;
             for (const TailPiece &piece : m_tailPieces) {
@@ -76,6 +77,7 @@ void PatternMatcher::feed(QByteArrayView bytes, qint64 tag, const MatchFound &fo
                 rest -= piece.length;
             }
         });
+        m_tail.truncate(tailSize);
     }
 
     scan(m_pattern, bytes, 0, bytes.size(), [&](qsizetype s) {
@@ -88,7 +90,8 @@ void PatternMatcher::feed(QByteArrayView bytes, qint64 tag, const MatchFound &fo
     if (keep == 0)
         return;
     if (bytes.size() >= keep) {
-        m_tail = bytes.last(keep).toByteArray();
+        m_tail.resize(keep);
+        std::memcpy(m_tail.data(), bytes.data() + (bytes.size() - keep), size_t(keep));
         m_tailPieces.assign(1, TailPiece{tag, bytes.size() - keep, keep});
         return;
     }
