@@ -62,6 +62,15 @@ void paintNow(QWidget *w)
     w->repaint();
 }
 
+// Shows the window and paints it once, at once.
+void showPainted(TimelineWindow &window)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        std::fprintf(stderr, "the window was not shown\n");
+    paintNow(window.view()->viewport());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -81,10 +90,7 @@ int main(int argc, char **argv)
     small.flush();
     TimelineWindow warm;
     warm.setRecord(&small);
-    warm.show();
-    if (!QTest::qWaitForWindowExposed(&warm))
-        std::fprintf(stderr, "the window was not shown\n");
-    paintNow(warm.view()->viewport());
+    showPainted(warm);
 
     QTemporaryDir dir;
     SessionRecord record(dir.path());
@@ -136,10 +142,7 @@ int main(int argc, char **argv)
     const double openCpu0 = threadCpuS();
     TimelineWindow window;
     window.setRecord(&record);
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        std::fprintf(stderr, "the window was not shown\n");
-    paintNow(window.view()->viewport());
+    showPainted(window);
     const double openS = double(timer.nsecsElapsed()) / 1e9;
     const double openCpuS = threadCpuS() - openCpu0;
     const qint64 rows = window.model()->rowCount();
