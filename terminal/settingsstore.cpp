@@ -73,7 +73,28 @@ QString SettingsStore::GetSetting(const QString &section, const QString &key, co
 
 void SettingsStore::SaveSetting(const QString &section, const QString &key, const QString &value)
 {
+    keepListsAsWritten();
     m_settings.setValue(section + u'/' + key, value);
+}
+
+void SettingsStore::keepListsAsWritten()
+{
+    // A save rewrites the whole file, and a value still held as a list would
+    // go back joined with ", ", no longer the text that was read. Held as the
+    // text it was read as, it is written quoted and reads back unchanged.
+    if (m_listsKept)
+        return;
+    m_listsKept = true;
+    const QStringList keys = m_settings.allKeys();
+    for (const QString &full : keys) {
+        const QVariant value = m_settings.value(full);
+        if (value.typeId() != QMetaType::QStringList)
+            continue;
+        const qsizetype slash = full.indexOf(u'/');
+        const QString section = slash < 0 ? QStringLiteral("General") : full.left(slash);
+        const QString key = slash < 0 ? full : full.mid(slash + 1);
+        m_settings.setValue(full, listAsWritten(value.toStringList(), m_settings.fileName(), section, key));
+    }
 }
 
 QMap<QString, QString> SettingsStore::GetAllSettings(const QString &section) const

@@ -34,7 +34,10 @@ public:
     QSettings &settings() { return m_settings; }
 
 private:
+    void keepListsAsWritten();
+
     mutable QSettings m_settings;
+    bool m_listsKept = false;
 };
 
 // A stored number as the program reads it: the leading number of the text,

@@ -326,6 +326,12 @@ void TestTerminal::modeStringKeepsItsText()
     QFETCH(QByteArray, line);
     QFETCH(QString, text);
     Terminal t("[Other]\nCOMModeString=elsewhere\n[Settings]\n" + line + "\nCommPort=0\n");
+    {
+        // Saving some other key rewrites the whole file; the text must survive that.
+        SettingsStore other(t.path());
+        other.SaveSetting(QStringLiteral("Other"), QStringLiteral("Future"), QStringLiteral("1"));
+        QVERIFY(other.Flush());
+    }
     t.form->Form_Load();
     QCOMPARE(ModeString, text);
     QVERIFY(t.form->close());
