@@ -149,6 +149,38 @@ bool ComPortMap::assignPresentDevices(const QList<PresentDevice> &present)
     return added;
 }
 
+int ComPortMap::comOf(const QString &device) const
+{
+    const QString key = device == Loopback ? device : canonical(device);
+    for (int com = 1; com <= MaxCom; ++com) {
+        const QString mapped = this->device(com);
+        if (!mapped.isEmpty() && (mapped == Loopback ? mapped : canonical(mapped)) == key)
+            return com;
+    }
+    return 0;
+}
+
+int ComPortMap::assignDevice(const QString &device, const QString &byIdDir)
+{
+    const QString key = device == Loopback ? device : canonical(device);
+    m_unassigned.erase(std::remove_if(m_unassigned.begin(), m_unassigned.end(),
+                                      [&key](const QString &d) { return canonical(d) == key; }),
+                       m_unassigned.end());
+    if (const int com = comOf(device))
+        return com;
+
+    int com = 1;
+    while (com <= MaxCom && !this->device(com).isEmpty())
+        ++com;
+    if (com > MaxCom)
+        return 0;
+    QString stored = device == Loopback ? device : QDir::cleanPath(device);
+    if (device != Loopback && QFileInfo(stored).absolutePath() != QDir::cleanPath(byIdDir))
+        stored = stableLinks(byIdDir).value(key, stored);
+    m_entries.insert(com, stored);
+    return com;
+}
+
 QMap<QString, QString> ComPortMap::stableLinks(const QString &byIdDir)
 {
     QMap<QString, QString> stableOf;

@@ -57,6 +57,17 @@ public:
     bool assignPresentDevices();
     bool assignPresentDevices(const QList<PresentDevice> &present);
 
+    // The COM number that opens `device`, compared by the node each path
+    // resolves to (a by-id link matches its /dev/ttyUSB0), COM1..COM4's
+    // fixed defaults included; 0 when no number opens it.
+    int comOf(const QString &device) const;
+
+    // A COM number for `device`, asked for by name: the number that opens it
+    // already, else the lowest free one, stored by the device's stable link
+    // in byIdDir where it has one (as the automatic assignment does). The
+    // device leaves the unassigned list. 0 when all 32 numbers are taken.
+    int assignDevice(const QString &device, const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
+
     // The serial devices plugged in now, with the by-id link of each.
     // byIdDir is where the stable links are looked for.
     static QList<PresentDevice> presentDevices(const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
