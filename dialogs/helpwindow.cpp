@@ -45,7 +45,10 @@ QString HelpWindow::fileName()
 
 QStringList HelpWindow::searchDirectories()
 {
-    return {QCoreApplication::applicationDirPath(), QDir::currentPath()};
+    // Beside the program in a build folder; share/portlark next to the bin/
+    // folder it is installed in, whatever the prefix.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    return {programDir, QDir::cleanPath(programDir + QStringLiteral("/../share/portlark")), QDir::currentPath()};
 }
 
 QString HelpWindow::findHelpFile()

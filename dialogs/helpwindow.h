@@ -22,7 +22,8 @@ public:
     static HelpWindow *instance();
 
     // The help file's name and where it is looked for: beside the executable,
-    // then in the current directory.
+    // in ../share/portlark from it (an installed program), then in the
+    // current directory.
     static QString fileName();
     static QStringList searchDirectories();
     // The first existing Portlark.Hlp, or an empty text.

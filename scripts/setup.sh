@@ -6,6 +6,8 @@
 #   scripts/setup.sh test    install, build, run every test (starts Xvfb when
 #                            there is no X display)
 #   scripts/setup.sh bench   install, build, run the benchmarks
+#   scripts/setup.sh package install, build, make the Debian package
+#                            build/portlark_<version>_amd64.deb
 set -euo pipefail
 
 mode=${1:-run}
@@ -14,7 +16,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PORTLARK_BUILD_DIR:-$root/build}
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
-          fonts-dejavu-core xvfb xauth xdotool socat x11-utils procps tshark)
+          fonts-dejavu-core xvfb xauth xdotool socat x11-utils procps tshark
+          desktop-file-utils appstream man-db groff-base dpkg-dev)
 
 build_all() {
     local type=${PORTLARK_BUILD_TYPE:-RelWithDebInfo}
@@ -60,8 +63,11 @@ bench)
     ensure_display
     "$root/bench/run.sh" "$build"
     ;;
+package)
+    (cd "$build" && cpack -G DEB)
+    ;;
 *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|package" >&2
     exit 2
     ;;
 esac
