@@ -1,6 +1,7 @@
 #include "pcapngfile.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QtEndian>
 
 namespace {
@@ -115,4 +116,13 @@ PcapngFile readPcapngFile(const QString &path)
         return f;
     }
     return readPcapng(file.readAll());
+}
+
+QStringList tshark(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("tshark"), args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return {QStringLiteral("tshark failed: ") + QString::fromLocal8Bit(p.readAllStandardError())};
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Reads a pcapng file written for one RTAC serial interface back into its
 // packets, checking every block's framing on the way, so that tests compare
@@ -31,3 +32,6 @@ struct PcapngFile
 
 PcapngFile readPcapng(const QByteArray &bytes);
 PcapngFile readPcapngFile(const QString &path);
+
+// The lines tshark prints for `args`; one line saying why when it fails.
+QStringList tshark(const QStringList &args);

@@ -71,15 +71,6 @@ QByteArray withCrc(QByteArray frame)
     return frame;
 }
 
-QStringList tshark(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("tshark"), args);
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        return {QStringLiteral("tshark failed: ") + QString::fromLocal8Bit(p.readAllStandardError())};
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 } // namespace
 
 class tst_CaptureFiles : public QObject

@@ -1,5 +1,6 @@
 #include "pcapngfile.h"
 #include "sessionrecord.h"
+#include "testbytes.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -10,14 +11,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray allByteValues()
-{
-    QByteArray b;
-    for (int v = 0; v < 256; ++v)
-        b.append(char(v));
-    return b;
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "pcapngfile.h"
 #include "sessionwriter.h"
+#include "testbytes.h"
 
 #include <QBuffer>
 #include <QRegularExpression>
@@ -11,14 +12,6 @@
 namespace {
 
 constexpr qint64 Ms = 1000000;
-
-QByteArray allByteValues()
-{
-    QByteArray b;
-    for (int v = 0; v < 256; ++v)
-        b.append(char(v));
-    return b;
-}
 
 QByteArray writeAll(const SessionRecord &record, const SessionWriter::Options &options)
 {

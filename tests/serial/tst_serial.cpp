@@ -21,16 +21,6 @@ namespace {
 
 constexpr int TestCom = 5;
 
-QByteArray allByteValues(int repeat = 1)
-{
-    QByteArray bytes;
-    for (int r = 0; r < repeat; ++r) {
-        for (int v = 0; v < 256; ++v)
-            bytes.append(char(v));
-    }
-    return bytes;
-}
-
 // Listens to a control as the terminal does: drains every byte on a receive
 // event and keeps the codes of all events in order.
 struct Receiver

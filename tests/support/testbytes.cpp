@@ -2,6 +2,17 @@
 
 #include <QRandomGenerator>
 
+QByteArray allByteValues(int repeat)
+{
+    QByteArray bytes;
+    bytes.reserve(256 * repeat);
+    for (int r = 0; r < repeat; ++r) {
+        for (int v = 0; v < 256; ++v)
+            bytes.append(char(v));
+    }
+    return bytes;
+}
+
 QByteArray randomBytes(qsizetype size, quint32 seed)
 {
     QByteArray bytes(size, Qt::Uninitialized);
