@@ -39,6 +39,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Portlark"));
     QApplication::setOrganizationName(QStringLiteral("Nerova"));
+    // The installed desktop entry: a Wayland desktop finds the window's menu
+    // entry and icon by it (X11 ones by the window class, "Portlark").
+    QApplication::setDesktopFileName(QStringLiteral("example.nerova.Portlark"));
 
     // Qt has taken its own options out: anything left over is a mistake.
     const CommandLine commandLine = CommandLine::parse(QApplication::arguments(), CommandLine::Unknown::Refuse);
