@@ -2,7 +2,8 @@
 # Runs every benchmark of a build and prints their tables.
 #   bench/run.sh [build-dir] [benchmark...]
 # Without names every bench_* program under <build-dir>/bench is run, then
-# bench/compare/compare.sh with the build's portlark (name: compare). The
+# bench/compare/compare.sh with the build's portlark (name: compare), then the
+# long session, 1 GiB through the receive path (name: soak). The
 # end-to-end benchmarks open real windows: when there is no X display an
 # Xvfb server is started for the run and stopped afterwards.
 set -uo pipefail
@@ -52,6 +53,12 @@ done
 if [ -x "$build/portlark" ] && { [ ${#wanted[@]} -eq 0 ] || [[ " ${wanted[*]} " =~ " compare " ]]; }; then
     echo "== compare"
     "$(dirname "$0")/compare/compare.sh" --portlark "$build/portlark" || status=1
+    echo
+fi
+# A long session: 1 GiB at full speed, memory against the input pane's bound.
+if [ -x "$build/bench/receive/bench_receive" ] && { [ ${#wanted[@]} -eq 0 ] || [[ " ${wanted[*]} " =~ " soak " ]]; }; then
+    echo "== soak"
+    "$build/bench/receive/bench_receive" --soak || status=1
     echo
 fi
 exit $status

@@ -175,6 +175,11 @@ void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, 
         writePending();
 }
 
+void SessionRecord::markNotKept(qint64 time, const QString &comment)
+{
+    append(RecordEvent::NotKept, time, QByteArray(), comment);
+}
+
 quint8 SessionRecord::rtacEventType(quint8 kind) const
 {
     switch (kind) {

@@ -94,6 +94,11 @@ public:
     void noErrorCounters(qint64 time) override;
     void breakSent(qint64 time, int milliseconds) override;
 
+    // Marks, at `time`, that something beside the record could not keep what
+    // the record holds (the input pane past a full disk): a "not kept" event
+    // with `comment` as its words.
+    void markNotKept(qint64 time, const QString &comment);
+
     // --- Reading the record: on the record's thread, or from any thread for
     // events below committedCount().
     qint64 eventCount() const { return m_index.size(); }

@@ -9,6 +9,7 @@
 #include "helpwindow.h"
 #include "lightwidget.h"
 #include "modestring.h"
+#include "panestorage.h"
 #include "portcombobox.h"
 #include "portlarkicon.h"
 #include "porterrorbox.h"
@@ -110,7 +111,17 @@ MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *po
     statusBar()->setSizeGripEnabled(true);
     portState = new PortStateLabel(statusBar());
     statusBar()->addPermanentWidget(portState);
-    TimelineWindow::addToMenu(mnuSession, new SessionController(Comm1, mnuSession, statusBar(), this), this);
+    auto *session = new SessionController(Comm1, mnuSession, statusBar(), this);
+    TimelineWindow::addToMenu(mnuSession, session, this);
+    // A long session must not grow the program without bound: the input
+    // pane's older bytes go to disk, beside the session's spool, and what the
+    // disk cannot take is marked in the record.
+    m_paneStorage = new PaneStorage(Text1, statusBar(), SessionRecord::defaultDirectory());
+    SessionRecord *record = session->record();
+    connect(m_paneStorage, &PaneStorage::bytesNotKept, record, [record](qint64 bytes, const QString &reason) {
+        record->markNotKept(LineObserver::now(),
+                            QStringLiteral("Not kept in the input pane (%1): %2 bytes received").arg(reason).arg(bytes));
+    });
     // Client area 6750 x 4635 twips, plus the menu and status bars.
     resize(px(6750), px(4635) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 }
@@ -446,6 +457,7 @@ void MainForm::Comm1_SerialEvent()
 
     // The box holds the pane's bytes: one append keeps them and shows them.
     Text1->appendAtEnd(block);
+    m_paneStorage->appended();
     showReceivedCount();
 }
 

@@ -14,6 +14,7 @@ class QPushButton;
 class ByteLineEdit;
 class ComPortMap;
 class LightWidget;
+class PaneStorage;
 class PortComboBox;
 class PortSetup;
 class SendingTools;
@@ -67,6 +68,8 @@ public:
     // The sending tools (pacing, file send, break, pulses) behind Send and
     // the session menu.
     SendingTools *sending() const { return m_sending; }
+    // Keeps the input pane's older bytes on disk, within a memory bound.
+    PaneStorage *paneStorage() const { return m_paneStorage; }
 
     // Controls, named as on the form.
     SerialPortControl *Comm1 = nullptr;
@@ -122,6 +125,7 @@ private:
     ComPortMap *m_ports = nullptr;
     QPointer<PortSetup> m_portSetup;
     SendingTools *m_sending = nullptr;
+    PaneStorage *m_paneStorage = nullptr;
     bool m_loaded = false;
     bool m_unloaded = false;
     bool m_centred = false;

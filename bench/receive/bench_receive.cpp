@@ -17,6 +17,11 @@
 //
 //   build/bench/receive/bench_receive [--quick] [--mib N] [--steady S]
 //
+// With --soak [MiB] (default 1024) it runs a long session instead: that many
+// bytes at full speed into the window, then resident memory against the
+// input pane's bound, memory per byte, the worst event-loop stall, and the
+// count, the store and the caret at the end.
+//
 // The feeder is this same program started as `--feed PATH BYTES RATE`, so
 // its CPU time is not counted as the program's.
 
@@ -25,6 +30,7 @@
 #include "comportmap.h"
 #include "mainform.h"
 #include "modestring.h"
+#include "panestorage.h"
 #include "realserialportcontrol.h"
 #include "repaintthrottle.h"
 #include "sessioncontroller.h"
@@ -120,18 +126,25 @@ int feed(const char *path, qint64 total, qint64 rate)
 
 // ---- measuring -----------------------------------------------------------------
 
-qint64 residentBytes()
+// A figure of /proc/self/status in bytes: VmRSS (resident now) or VmHWM
+// (the most it has been).
+qint64 statusBytes(const char *field)
 {
     std::ifstream status("/proc/self/status");
     std::string word;
     while (status >> word) {
-        if (word == "VmRSS:") {
+        if (word == field) {
             qint64 kib = 0;
             status >> kib;
             return kib * 1024;
         }
     }
     return 0;
+}
+
+qint64 residentBytes()
+{
+    return statusBytes("VmRSS:");
 }
 
 double cpuSeconds(clockid_t clock)
@@ -356,6 +369,99 @@ void row(const QString &what, const QString &result, const QString &goal, const 
     std::printf("%-42s %-22s %-18s %s\n", qPrintable(what), qPrintable(result), qPrintable(goal), qPrintable(met));
 }
 
+// The long session: `total` bytes at full speed into the shown window, with
+// the session record on and the input pane keeping its older bytes on disk.
+int soak(qint64 total)
+{
+    SocatPair pair;
+    if (!pair.start()) {
+        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+        return 1;
+    }
+    Terminal t(pair.pathA());
+    if (!t.comm->IsOpen()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(pair.pathA()), qPrintable(t.comm->LastError()));
+        return 1;
+    }
+    t.form->show();
+    {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    const qint64 rssStart = residentBytes();
+    const qint64 bound = t.form->paneStorage()->memoryLimit();
+
+    qint64 received = 0;
+    QObject::connect(t.comm, &SerialPortControl::SerialEvent, [&] { received = t.received(); });
+    StallMeter stalls;
+    QElapsedTimer clock;
+    clock.start();
+    stalls.start();
+    QProcess *feeder = startFeeder(pair.pathB(), total, 0);
+    if (!feeder)
+        return 1;
+    runUntil([&] { return received >= total; }, [&] { return received; }, 20000);
+    stalls.stop();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    {
+        QElapsedTimer frame;
+        frame.start();
+        while (frame.elapsed() < 200)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    feeder->waitForFinished(10000);
+    stopFeeder(feeder);
+    const qint64 rssEnd = residentBytes();
+    const qint64 rssPeak = statusBytes("VmHWM:");
+
+    // The store read back a piece at a time: a copy of it all would itself
+    // take the memory being measured.
+    const ByteStore &store = t.form->Text1->bytes();
+    bool exact = store.size() == total;
+    QByteArray piece(int(MiB), Qt::Uninitialized);
+    for (qint64 at = 0; exact && at < total; at += MiB) {
+        const qsizetype n = store.read(at, MiB, piece.data());
+        exact = isPattern(piece.first(n), at);
+    }
+    const bool countRight = t.form->Text3->text() == QString::number(total);
+    const bool caretRight = t.form->Text1->cursorPosition() == total && t.form->Text1->SelLength() == 0;
+    const qint64 lost = t.form->paneStorage()->lostBytes();
+
+    const double mib = 1.0 / double(MiB);
+    std::printf("Soak benchmark: %lld MiB at full speed over a socat pty pair into the shown window (%s),\n"
+                "session record on; the input pane keeps at most %lld MiB in memory\n",
+                total / MiB, qPrintable(QGuiApplication::platformName()), bound / MiB);
+    row(QStringLiteral("measure"), QStringLiteral("result"), QStringLiteral("goal"), QStringLiteral("met"));
+    row(QStringLiteral("received"), QStringLiteral("%1 MiB in %2 s (%3 MiB/s)").arg(received / MiB)
+            .arg(seconds, 0, 'f', 1).arg(seconds > 0 ? double(received) * mib / seconds : 0, 0, 'f', 1),
+        QString(), QString());
+    row(QStringLiteral("resident at start"), QStringLiteral("%1 MiB").arg(double(rssStart) * mib, 0, 'f', 1),
+        QString(), QString());
+    const QString goal = QStringLiteral("<= %1 MiB").arg(double(rssStart + bound) * mib, 0, 'f', 0);
+    row(QStringLiteral("resident at the end"), QStringLiteral("%1 MiB").arg(double(rssEnd) * mib, 0, 'f', 1), goal,
+        yesNo(rssEnd <= rssStart + bound));
+    row(QStringLiteral("resident at its highest"), QStringLiteral("%1 MiB").arg(double(rssPeak) * mib, 0, 'f', 1),
+        goal, yesNo(rssPeak <= rssStart + bound));
+    row(QStringLiteral("memory per byte (resident at end / bytes)"),
+        QStringLiteral("%1 B").arg(received > 0 ? double(rssEnd) / double(received) : 0, 0, 'f', 3), QString(),
+        QString());
+    row(QStringLiteral("  held on disk by the input pane"),
+        QStringLiteral("%1 MiB").arg(double(store.spilledBytes()) * mib, 0, 'f', 1), QString(), QString());
+    row(QStringLiteral("longest event-loop stall"), QStringLiteral("%1 ms").arg(stalls.longestMs(), 0, 'f', 1),
+        QStringLiteral("<= 16 ms"), yesNo(stalls.longestMs() <= 16));
+    row(QStringLiteral("count at the end"), t.form->Text3->text(), QString::number(total), yesNo(countRight));
+    row(QStringLiteral("pane holds what was sent"),
+        QStringLiteral("%1 (%2 not kept)").arg(exact ? "exact" : "NOT exact").arg(lost), QStringLiteral("exact, 0"),
+        yesNo(exact && lost == 0));
+    row(QStringLiteral("caret at the end"), QString::number(t.form->Text1->cursorPosition()), QString::number(total),
+        yesNo(caretRight));
+    std::fflush(stdout);
+    t.form->close();
+    return exact && countRight && caretRight ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -366,6 +472,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     qint64 floodBytes = 64 * MiB;
     int steadySeconds = 30;
+    qint64 soakBytes = 0;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--quick")) {
@@ -375,8 +482,12 @@ int main(int argc, char *argv[])
             floodBytes = args[++i].toLongLong() * MiB;
         } else if (args[i] == QLatin1String("--steady") && i + 1 < args.size()) {
             steadySeconds = args[++i].toInt();
+        } else if (args[i] == QLatin1String("--soak")) {
+            soakBytes = 1024 * MiB;
+            if (i + 1 < args.size() && args[i + 1].toLongLong() > 0)
+                soakBytes = args[++i].toLongLong() * MiB;
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--mib N] [--steady SECONDS]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--quick] [--mib N] [--steady SECONDS] | --soak [MIB]\n", argv[0]);
             return 2;
         }
     }
@@ -386,6 +497,8 @@ int main(int argc, char *argv[])
     }
     ModeString = QStringLiteral("115200,N,8,1");
     HandshakeMode = 0;
+    if (soakBytes > 0)
+        return soak(soakBytes);
 
     // 1. The raw ceiling of a pair like the one Portlark gets.
     bool rawExact = false;

@@ -3,8 +3,10 @@
 // input method text, clipboard contents (plain text and the private block,
 // alone or together), selection changes, read-only switches and bytes set or
 // appended by the program, as received data is. One box keeps its bytes in
-// tiny chunks (a few bytes each, from the input), so every edit crosses chunk
-// boundaries; the other in the usual large ones. After every step both must
+// tiny chunks (a few bytes each, from the input) with room in memory for only
+// a few of them, the rest in a spill file, so every edit crosses chunk
+// boundaries and reads or rewrites bytes held on disk; the other keeps
+// everything in memory in the usual large chunks. After every step both must
 // hold the same bytes with the same selection and view, the chunked store's
 // bookkeeping must be consistent, and the pane's bytes, its visible text and
 // the cells it draws must agree; a difference aborts.
@@ -16,6 +18,7 @@
 #include "bytetext.h"
 #include "clipboardblock.h"
 #include "panewindowproc.h"
+#include "spillfile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -24,6 +27,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +40,8 @@ namespace {
 
 // Never destroyed: at exit the toolkit's own globals may already be gone.
 QApplication *app = nullptr;
+// The spill file the small-chunk box keeps its older chunks in.
+SpillFile *spill = nullptr;
 // PORTLARK_FUZZ_TRACE=1 prints every step, to follow a crashing input.
 bool trace = false;
 
@@ -181,6 +187,11 @@ void checkInStep(ByteLineEdit *box, ByteLineEdit *twin, int step)
                      qlonglong(twin->cursorPosition()), qlonglong(twin->firstVisibleCell()));
         std::abort();
     }
+    if (box->bytes().lostBytes() != 0) {
+        std::fprintf(stderr, "fuzz_paneedit: step %d: the spilled store lost bytes: %s\n", step,
+                     qPrintable(box->bytes().spillError()));
+        std::abort();
+    }
     if (!box->bytes().isConsistent() || !twin->bytes().isConsistent()) {
         std::fprintf(stderr, "fuzz_paneedit: step %d: chunk bookkeeping broken\n", step);
         std::abort();
@@ -208,6 +219,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qputenv("QT_ACCESSIBILITY", "0");
     trace = qEnvironmentVariableIntValue("PORTLARK_FUZZ_TRACE") != 0;
     app = new QApplication(*argc, *argv);
+    // The file is unlinked once open, so the folder can go at once.
+    {
+        QTemporaryDir dir;
+        spill = new SpillFile;
+        if (!dir.isValid() || !spill->open(dir.path())) {
+            std::fprintf(stderr, "fuzz_paneedit: no spill file: %s\n", qPrintable(spill->errorString()));
+            std::abort();
+        }
+        spill->setReserve(0);
+    }
     // Font and style caches are filled once, on first use, and kept for the
     // program's life; fill them here so the leak check of the first input
     // does not take them for the input's leaks.
@@ -226,6 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto box = std::make_unique<ByteLineEdit>();
     auto twin = std::make_unique<ByteLineEdit>();
     box->store().setChunkBytes(in.ConsumeIntegralInRange<qsizetype>(2, 9));
+    box->store().setSpill(spill, 0);
     for (ByteLineEdit *b : {box.get(), twin.get()})
         b->resize(160, 24);
     const QByteArray initial = randomBytes(in, 32);
