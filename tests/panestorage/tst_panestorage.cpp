@@ -28,6 +28,7 @@ private slots:
     void init() { QApplication::clipboard()->clear(); }
     void spilledPaneBehavesAsBefore();
     void fullDiskIsShownCountedAndMarked();
+    void countCaretAndSelectionPastTwoGiB();
 };
 
 namespace {
@@ -171,6 +172,56 @@ void tst_PaneStorage::fullDiskIsShownCountedAndMarked()
         marked += words.section(QLatin1Char(' '), -3, -3).toLongLong();
     }
     QCOMPARE(marked, lost);
+}
+
+void tst_PaneStorage::countCaretAndSelectionPastTwoGiB()
+{
+    FakeTerminal t;
+    t.form->Form_Load();
+    PaneStorage *storage = t.form->paneStorage();
+    // The pane holds more than 2^31 bytes with 16 MiB of them in memory.
+    storage->file().setReserve(0);
+    if (storage->file().freeSpace() >= 0 && storage->file().freeSpace() < (qint64(3) << 30))
+        QSKIP("needs 3 GiB free on the disk of the cache folder");
+    storage->setMemoryLimit(16 << 20);
+    ByteLineEdit *pane = t.form->Text1;
+    const qsizetype past = (qsizetype(1) << 31) + (3 << 20);
+    const QByteArray block = randomBytes(1 << 20, 23);
+    while (pane->textLength() + block.size() <= past)
+        t.comm->deliver(block);
+    t.comm->deliver(QByteArray("last word", 9));
+    const qsizetype length = pane->textLength();
+    QVERIFY(length > (qsizetype(1) << 31));
+    QCOMPARE(storage->lostBytes(), 0);
+    QVERIFY(pane->bytes().memoryBytes() <= (16 << 20) + ByteStore::DefaultChunkBytes);
+
+    // The count, the caret and the view follow the end.
+    QTRY_COMPARE(t.form->Text3->text(), QString::number(length));
+    QCOMPARE(pane->cursorPosition(), length);
+    QVERIFY(pane->visibleText().endsWith("last word"));
+    QVERIFY(pane->firstVisibleCell() > (qsizetype(1) << 31));
+
+    // Selecting by keys and by position, both sides of 2^31.
+    QTest::keyClick(pane, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(pane->SelText(), QByteArray("word"));
+    QCOMPARE(pane->SelStart(), length - 4);
+    const qsizetype across = (qsizetype(1) << 31) - 10;
+    pane->setSelStart(across);
+    pane->setSelLength(20);
+    QCOMPARE(pane->SelStart(), across);
+    // The last 10 bytes of one block and the first 10 of the next.
+    QCOMPARE(pane->SelText(), block.last(10) + block.first(10));
+    QTest::keyClick(pane, Qt::Key_End, Qt::ShiftModifier);
+    QCOMPARE(pane->SelLength(), length - across);
+    QTest::keyClick(pane, Qt::Key_Home);
+    QCOMPARE(pane->cursorPosition(), 0);
+    QCOMPARE(pane->SelText(), QByteArray());
+    QCOMPARE(pane->visibleText(), DisplayText(block.first(pane->visibleText().size())));
+
+    // Clearing gives the disk back.
+    t.form->Command1_Click();
+    QCOMPARE(pane->bytes().spilledBytes(), 0);
+    QCOMPARE(t.form->Text3->text(), QStringLiteral("0"));
 }
 
 QTEST_MAIN(tst_PaneStorage)
