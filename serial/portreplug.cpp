@@ -26,7 +26,10 @@ void PortReplug::setEnabled(bool enabled)
 
 QString PortReplug::identityOf(const QString &device, const QString &byIdDir)
 {
-    if (device.isEmpty() || device == ComPortMap::Loopback)
+    // Only a device path names something that can come back; the loopback
+    // plug never goes, and a bare name would be looked for wherever the
+    // program happens to run.
+    if (!device.startsWith(u'/'))
         return QString();
     const QFileInfo info(device);
     if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(byIdDir))

@@ -45,7 +45,8 @@ public:
 
     // The identity of `device`: itself when it is a link in byIdDir, else the
     // link there that resolves to the same node (the first by name), else
-    // `device` as given. The loopback plug has none (empty).
+    // `device` as given. The loopback plug and anything that is not an
+    // absolute path have none (empty).
     static QString identityOf(const QString &device, const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
     // Whether a device of that identity is there: the path resolves to a
     // character device.

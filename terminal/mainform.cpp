@@ -17,6 +17,7 @@
 #include "portsetup.h"
 #include "portstatelabel.h"
 #include "repaintthrottle.h"
+#include "replugwiring.h"
 #include "sendingtools.h"
 #include "sessioncontroller.h"
 #include "timelinewindow.h"
@@ -245,6 +246,7 @@ void MainForm::buildMenus()
     mnuSession = menuBar()->addMenu(QStringLiteral("&Session"));
     mnuSession->setObjectName(QStringLiteral("mnuSession"));
     mnuPorts = action(mnuSession, QStringLiteral("mnuPorts"), QStringLiteral("&Ports..."));
+    m_replug = new ReplugWiring(*Comm1, *m_ports, mnuSession, this);
     mnuSession->addSeparator();
     m_sending = new SendingTools(Comm1, mnuSession, statusBar(), this);
 
@@ -272,6 +274,8 @@ void MainForm::connectHandlers()
     connect(mnuIndex, &QAction::triggered, this, &MainForm::mnuIndex_Click);
     connect(mnuAbout, &QAction::triggered, this, &MainForm::mnuAbout_Click);
     connect(mnuPorts, &QAction::triggered, this, &MainForm::mnuPorts_Click);
+    connect(m_replug, &ReplugWiring::reopened, this, &MainForm::showReopened);
+    connect(m_replug, &ReplugWiring::waitingChanged, this, [this] { showSelectedPortState(Comm1->IsOpen()); });
 }
 
 // ---- start-up and shutdown -------------------------------------------------
@@ -294,6 +298,7 @@ void MainForm::Form_Load()
     setCheckValue(chkDTR, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("DTREnable"), QStringLiteral("1")), 0, 2, 1));
     setCheckValue(chkRTS, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("RTSEnable"), QStringLiteral("1")), 0, 2, 1));
     m_sending->readSettings(m_store->settings());
+    m_replug->readSettings(m_store->settings());
     HandshakeMode = ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("Handshake"), QStringLiteral("0")),
                                      std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max(), 0);
     // The list starts with nothing selected, so only a stored port from 0 up
@@ -315,6 +320,7 @@ void MainForm::Form_Unload()
     if (m_portSetup)
         m_portSetup->reject();
     m_sending->stop();
+    m_replug->stop();
 
     m_store->SaveSetting(kSection, QStringLiteral("COMModeString"), ModeString);
     m_store->SaveSetting(kSection, QStringLiteral("CommPort"), QString::number(Combo2->currentIndex()));
@@ -323,6 +329,7 @@ void MainForm::Form_Unload()
     m_store->SaveSetting(kSection, QStringLiteral("RTSEnable"), QString::number(checkValue(chkRTS)));
     m_ports->writeSettings(m_store->settings());
     m_sending->writeSettings(m_store->settings());
+    m_replug->writeSettings(m_store->settings());
     m_store->Flush();
 }
 
@@ -400,15 +407,18 @@ void MainForm::Combo2_Click()
     } else {
         Comm1->IsOpen(false);
     }
+    m_replug->portChosen(opened);
     setmodemlites();
     showSelectedPortState(opened);
 }
 
-void MainForm::showSelectedPortState(bool open)
+void MainForm::showSelectedPortState(bool open, qint64 backAfterMs)
 {
     PortState state;
     state.comNumber = Combo2->currentIndex();
     state.open = open;
+    state.waiting = !open && m_replug->isWaiting();
+    state.backAfterMs = open ? backAfterMs : -1;
     if (state.comNumber > 0) {
         state.device = Comm1->DeviceName();
         state.mode = Comm1->ModeSettings();
@@ -469,7 +479,16 @@ void MainForm::showReceivedCount()
 
 void MainForm::reportLostPort()
 {
-    showSelectedPortState(false);
+    m_replug->portLost();
+    // Back at once: the reopen has shown its own state.
+    if (!Comm1->IsOpen())
+        showSelectedPortState(false);
+}
+
+void MainForm::showReopened(qint64 goneMs)
+{
+    setmodemlites();
+    showSelectedPortState(true, goneMs);
 }
 
 // ---- sending, clearing and line control -------------------------------------
@@ -527,6 +546,7 @@ void MainForm::showPortSetup()
     // A reopen with new settings changes the mode shown, or closes the port;
     // the lines may differ after it too.
     auto reopened = [this](bool open) {
+        m_replug->portChosen(open);
         setmodemlites();
         showSelectedPortState(open);
     };

@@ -19,6 +19,7 @@ class PortComboBox;
 class PortSetup;
 class SendingTools;
 class PortStateLabel;
+class ReplugWiring;
 struct PortState;
 class SerialPortControl;
 class SettingsStore;
@@ -70,6 +71,8 @@ public:
     SendingTools *sending() const { return m_sending; }
     // Keeps the input pane's older bytes on disk, within a memory bound.
     PaneStorage *paneStorage() const { return m_paneStorage; }
+    // Waiting for a lost device and reopening it when it is back.
+    ReplugWiring *replug() const { return m_replug; }
 
     // Controls, named as on the form.
     SerialPortControl *Comm1 = nullptr;
@@ -116,7 +119,9 @@ private:
     void showPortSetup();
     void refreshPortTooltips();
     void reportLostPort();
-    void showSelectedPortState(bool open);
+    // backAfterMs: the port came back by itself after its device was gone so long.
+    void showSelectedPortState(bool open, qint64 backAfterMs = -1);
+    void showReopened(qint64 goneMs);
     void onPortIndexChanged();
     void onPortActivated();
     void showReceivedCount();
@@ -126,6 +131,7 @@ private:
     QPointer<PortSetup> m_portSetup;
     SendingTools *m_sending = nullptr;
     PaneStorage *m_paneStorage = nullptr;
+    ReplugWiring *m_replug = nullptr;
     bool m_loaded = false;
     bool m_unloaded = false;
     bool m_centred = false;

@@ -28,6 +28,19 @@ QString shortProblem(QString problem, const QString &device, int comNumber)
     return problem.trimmed();
 }
 
+// How long the device was gone, as a technician reads it off the status bar.
+QString goneText(qint64 ms)
+{
+    if (ms < 1000)
+        return QStringLiteral("%1 ms").arg(ms);
+    if (ms < 60000)
+        return QStringLiteral("%1 s").arg(QString::number(double(ms) / 1000.0, 'f', 1));
+    const qint64 s = ms / 1000;
+    if (s < 3600)
+        return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+    return QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s / 60 % 60);
+}
+
 } // namespace
 
 QString PortStateText(const PortState &state)
@@ -37,6 +50,10 @@ QString PortStateText(const PortState &state)
         text = QStringLiteral("No port open");
     } else if (state.open) {
         text = QStringLiteral("COM%1 open: %2 at %3").arg(state.comNumber).arg(state.device, state.mode);
+        if (state.backAfterMs >= 0)
+            text += QStringLiteral(" (back after %1)").arg(goneText(state.backAfterMs));
+    } else if (state.waiting) {
+        text = QStringLiteral("COM%1 waiting for %2 to come back").arg(state.comNumber).arg(state.device);
     } else {
         text = QStringLiteral("COM%1 closed").arg(state.comNumber);
         const QString why = shortProblem(state.problem, state.device, state.comNumber);

@@ -11,6 +11,7 @@ class tst_PortState : public QObject
 private slots:
     void text_data();
     void text();
+    void waitingAndBack();
 };
 
 void tst_PortState::text_data()
@@ -77,6 +78,43 @@ void tst_PortState::text()
     QCOMPARE(text, expected);
     if (!device.isEmpty())
         QVERIFY2(text.count(device) <= 1, qPrintable(text));
+}
+
+void tst_PortState::waitingAndBack()
+{
+    PortState state;
+    state.comNumber = 1;
+    state.device = QStringLiteral("/dev/ttyUSB0");
+    state.mode = QStringLiteral("115200,N,8,1");
+    state.problem = QStringLiteral("/dev/ttyUSB0: the device was disconnected (Input/output error)");
+    state.waiting = true;
+    QCOMPARE(PortStateText(state), QStringLiteral("COM1 waiting for /dev/ttyUSB0 to come back"));
+    state.nothingSent = true;
+    QCOMPARE(PortStateText(state), QStringLiteral("COM1 waiting for /dev/ttyUSB0 to come back; nothing was sent"));
+    // No port selected: nothing to wait for, whatever is left in the state.
+    state.comNumber = 0;
+    QCOMPARE(PortStateText(state), QStringLiteral("No port open; nothing was sent"));
+
+    // Back by itself: how long it was gone, in units a reader takes in at once.
+    state = PortState();
+    state.comNumber = 1;
+    state.open = true;
+    state.device = QStringLiteral("/dev/ttyUSB0");
+    state.mode = QStringLiteral("115200,N,8,1");
+    const QString open = QStringLiteral("COM1 open: /dev/ttyUSB0 at 115200,N,8,1");
+    const QList<std::pair<qint64, QString>> gone = {
+        {0, QStringLiteral(" (back after 0 ms)")},      {840, QStringLiteral(" (back after 840 ms)")},
+        {3249, QStringLiteral(" (back after 3.2 s)")},  {59949, QStringLiteral(" (back after 59.9 s)")},
+        {65000, QStringLiteral(" (back after 1 min 5 s)")}, {7500000, QStringLiteral(" (back after 2 h 5 min)")},
+    };
+    for (const auto &[ms, suffix] : gone) {
+        state.backAfterMs = ms;
+        QCOMPARE(PortStateText(state), open + suffix);
+    }
+    // A return says nothing once the port is closed again.
+    state.open = false;
+    state.problem = QStringLiteral("/dev/ttyUSB0: the device was disconnected");
+    QCOMPARE(PortStateText(state), QStringLiteral("COM1 closed: the device was disconnected"));
 }
 
 QTEST_APPLESS_MAIN(tst_PortState)

@@ -34,6 +34,8 @@ void tst_Replug::identities()
     QCOMPARE(PortReplug::identityOf(QStringLiteral("/dev/null"), byId), link);
     QCOMPARE(PortReplug::identityOf(QStringLiteral("/dev/zero"), byId), QStringLiteral("/dev/zero"));
     QCOMPARE(PortReplug::identityOf(ComPortMap::Loopback, byId), QString());
+    // A bare name is nowhere in particular: nothing to wait for.
+    QCOMPARE(PortReplug::identityOf(QStringLiteral("COM7"), byId), QString());
 
     QVERIFY(PortReplug::isPresent(link));
     QVERIFY(QFile::remove(link));

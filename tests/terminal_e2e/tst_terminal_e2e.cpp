@@ -2,7 +2,8 @@
 // pseudo-terminal pair: the window holds one end, the test is the program on
 // the other. Checks that bytes cross in both directions exactly, that the
 // loopback plug drives the lights, and that a far end that vanishes in the
-// middle of a stream is reported without losing what was received.
+// middle of a stream is reported without losing what was received, and that
+// a device that comes back is reopened by itself.
 
 #include "binarytextbox.h"
 #include "bytelineedit.h"
@@ -14,16 +15,23 @@
 #include "portcombobox.h"
 #include "portstatelabel.h"
 #include "realserialportcontrol.h"
+#include "replugwiring.h"
+#include "portreplug.h"
+#include "sessioncontroller.h"
 #include "settingsstore.h"
 #include "socatpair.h"
 #include "terminalfixture.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -76,6 +84,7 @@ private slots:
     void portStateLineFollowsThePort();
     void notSerialDevicesAreNamed_data();
     void notSerialDevicesAreNamed();
+    void replugReopensByItself();
 };
 
 void TestTerminalE2E::init()
@@ -221,8 +230,9 @@ void TestTerminalE2E::farEndVanishesMidStream()
     pair->kill();
     feeder.join();
 
-    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), QStringLiteral("COM1 closed: the device was disconnected"),
-                              kWait);
+    // Reopening when plugged back is on by default: the window waits for it.
+    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(),
+                              QStringLiteral("COM1 waiting for %1 to come back").arg(pair->pathA()), kWait);
     QVERIFY(!t.comm->IsOpen());
     for (LightWidget *light : t.form->Shape1)
         QCOMPARE(light->FillColor(), LightWidget::Green);
@@ -287,11 +297,11 @@ void TestTerminalE2E::portStateLineFollowsThePort()
     QVERIFY2(t->comm->IsOpen(), qPrintable(t->comm->LastError()));
     QCOMPARE(t->form->portState->text(), QStringLiteral("COM1 open: %1 at 9600,N,8,1").arg(pair.pathA()));
 
+    const QString waiting = QStringLiteral("COM1 waiting for %1 to come back").arg(pair.pathA());
     pair.kill();
-    QTRY_COMPARE_WITH_TIMEOUT(t->form->portState->text(), QStringLiteral("COM1 closed: the device was disconnected"),
-                              kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(t->form->portState->text(), waiting, kWait);
     t->form->Command2->click();
-    QCOMPARE(t->form->portState->text(), QStringLiteral("COM1 closed: the device was disconnected; nothing was sent"));
+    QCOMPARE(t->form->portState->text(), waiting + QStringLiteral("; nothing was sent"));
 }
 
 void TestTerminalE2E::notSerialDevicesAreNamed_data()
@@ -321,6 +331,110 @@ void TestTerminalE2E::notSerialDevicesAreNamed()
     QCOMPARE(boxes.texts(), QStringList{QStringLiteral("The selected serial port is not available.")});
     const QString detail = boxes.boxes.value(0).detail;
     QVERIFY2(detail.startsWith(device + QStringLiteral(": not a serial device")), qPrintable(detail));
+}
+
+// The cable is pulled and put back at the same place while the window holds
+// the port: the window waits, reopens by itself as the port was, and keeps
+// what came before; with reopening switched off in the session menu the port
+// stays closed, and the choice outlives a restart.
+void TestTerminalE2E::replugReopensByItself()
+{
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a")), b = dir.filePath(QStringLiteral("b"));
+    auto pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
+    Terminal t(a);
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+    QAction *item = nullptr;
+    for (QAction *action : t.form->mnuSession->actions()) {
+        if (action->text() == QLatin1String("Reopen &When Plugged Back"))
+            item = action;
+    }
+    QVERIFY(item);
+    QVERIFY(item->isCheckable() && item->isChecked());
+    t.form->chkDTR->setCheckState(Qt::Unchecked);
+    QVERIFY(!t.comm->DtrEnabled() && t.comm->RtsEnabled());
+    const QString open = QStringLiteral("COM1 open: %1 at 9600,N,8,1").arg(a);
+    const QString waiting = QStringLiteral("COM1 waiting for %1 to come back").arg(a);
+    const QString lost = QStringLiteral("COM1 closed: the device was disconnected");
+    SessionRecord *record = t.form->findChild<SessionController *>()->record();
+    auto kinds = [record](qint64 from) {
+        QList<int> k;
+        for (qint64 i = from; i < record->eventCount(); ++i)
+            k.append(record->event(i).kind);
+        return k;
+    };
+
+    auto far = std::make_unique<RawTty>(b);
+    const QByteArray before = pattern(3000);
+    QVERIFY(far->writeAll(before));
+    QTRY_COMPARE_WITH_TIMEOUT(t.input(), before, kWait);
+    far.reset();
+    const qint64 eventsBefore = record->eventCount();
+    pair->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), waiting, kWait);
+    QVERIFY(!t.comm->IsOpen());
+    QCOMPARE(t.form->Combo2->currentIndex(), 1);
+
+    QSignalSpy back(t.form->findChild<PortReplug *>(), &PortReplug::reopened);
+    QElapsedTimer sinceReturn;
+    sinceReturn.start();
+    pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(t.comm->IsOpen(), kWait);
+    qInfo("re-plug: port open %lld ms after the pair was started again, %lld ms after its device was seen",
+          sinceReturn.elapsed(), back.value(0).value(1).toLongLong());
+    QVERIFY2(t.form->portState->text().startsWith(open + QStringLiteral(" (back after ")),
+             qPrintable(t.form->portState->text()));
+    QVERIFY(!t.comm->DtrEnabled() && t.comm->RtsEnabled());
+    QCOMPARE(t.form->chkDTR->checkState(), Qt::Unchecked);
+    // The record tells the return from a fresh open.
+    const QList<int> k = kinds(eventsBefore);
+    QVERIFY(k.contains(RecordEvent::PortLost));
+    QVERIFY(k.indexOf(RecordEvent::Reopened) > k.indexOf(RecordEvent::PortLost));
+    QVERIFY(!k.contains(RecordEvent::Opened) && !k.contains(RecordEvent::Closed));
+
+    // Nothing received before is lost; what comes after follows it.
+    far = std::make_unique<RawTty>(b);
+    QVERIFY(far->writeAll(pattern(256)));
+    QTRY_COMPARE_WITH_TIMEOUT(t.input(), before + pattern(256), kWait);
+    QTRY_COMPARE(t.count(), QString::number(before.size() + 256));
+
+    // Choosing "None" while waiting ends the wait.
+    far.reset();
+    pair->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), waiting, kWait);
+    t.form->Combo2->setCurrentIndex(0);
+    QVERIFY(!t.form->replug()->isWaiting());
+    QCOMPARE(t.form->portState->text(), QStringLiteral("No port open"));
+    pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
+    t.form->Combo2->setCurrentIndex(1);
+    QVERIFY2(t.comm->IsOpen(), qPrintable(t.comm->LastError()));
+
+    // Switched off, a loss leaves the port closed with the plain text...
+    item->trigger();
+    QVERIFY(!item->isChecked());
+    pair->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), lost, kWait);
+    pair = std::make_unique<SocatPair>();
+    QVERIFY2(pair->start(a, b), qPrintable(pair->errorString()));
+    QTest::qWait(500); // the device is back; a wait, had one run, would have ended in that time
+    QVERIFY(!t.comm->IsOpen());
+    QCOMPARE(t.form->portState->text(), lost);
+    // ...and switched on again after the loss, it takes the device back.
+    item->trigger();
+    QVERIFY(t.comm->IsOpen());
+    QVERIFY2(t.form->portState->text().startsWith(open + QStringLiteral(" (back after ")),
+             qPrintable(t.form->portState->text()));
+
+    // The choice is saved with the settings and read at the next start.
+    item->trigger();
+    QVERIFY(t.form->close());
+    QCOMPARE(iniValue(t.path(), QStringLiteral("Session/ReopenWhenPluggedBack")), QStringLiteral("0"));
+    t.restart();
+    t.form->Form_Load();
+    QVERIFY(!t.form->replug()->action()->isChecked());
 }
 
 QTEST_MAIN(TestTerminalE2E)
