@@ -2,6 +2,7 @@
 
 #include "portholders.h"
 #include "devicecheck.h"
+#include "linerate.h"
 #include "serialmode.h"
 
 #include <QFile>
@@ -102,6 +103,15 @@ bool DeviceBackend::open(const OpenSettings &settings, QString *error)
         } else {
             *error = QStringLiteral("%1: %2").arg(device, detail);
         }
+        return false;
+    }
+
+    // A rate outside a device's reach is not refused by the open: the driver
+    // quietly runs at another one, which would garble every byte.
+    if (const QString why = LineRateRefusal(int(serial->handle()), mode.baudRate); !why.isEmpty()) {
+        serial->close();
+        delete serial;
+        *error = QStringLiteral("%1: %2").arg(device, why);
         return false;
     }
 
