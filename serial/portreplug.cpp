@@ -99,7 +99,7 @@ void PortReplug::check()
     if (!m_seen.isValid())
         m_seen.start();
     // Opened through the port's own mapping, as the user opened it.
-    if (!ReopenPort(m_comm, m_opening)) {
+    if (!ReopenPort(m_comm, m_openingSource ? m_openingSource() : m_opening)) {
         m_retry.start();
         return;
     }

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 class ComPortMap;
 class SerialPortControl;
 
@@ -28,6 +30,12 @@ public:
     static constexpr int RetryInterval = 100; // ms
 
     PortReplug(SerialPortControl &comm, const ComPortMap &map, QObject *parent = nullptr);
+
+    // What the port is reopened with, asked for at the moment it is back, so
+    // that a line or setting the user changed while waiting is honoured.
+    // Without one, the settings the control held when the device went away.
+    using OpeningSource = std::function<PortOpening()>;
+    void setOpeningSource(OpeningSource source) { m_openingSource = std::move(source); }
 
     // Off: a lost port stays closed (and a wait under way ends).
     void setEnabled(bool enabled);
@@ -66,6 +74,7 @@ private:
     bool m_waiting = false;
     QString m_identity;
     PortOpening m_opening;
+    OpeningSource m_openingSource;
     DeviceWatcher m_watcher;
     QTimer m_retry;
     QElapsedTimer m_gone;

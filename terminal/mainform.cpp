@@ -247,6 +247,7 @@ void MainForm::buildMenus()
     mnuSession->setObjectName(QStringLiteral("mnuSession"));
     mnuPorts = action(mnuSession, QStringLiteral("mnuPorts"), QStringLiteral("&Ports..."));
     m_replug = new ReplugWiring(*Comm1, *m_ports, mnuSession, this);
+    m_replug->setOpeningSource([this] { return selectedOpening(); });
     mnuSession->addSeparator();
     m_sending = new SendingTools(Comm1, mnuSession, statusBar(), this);
 
@@ -395,8 +396,7 @@ void MainForm::Combo2_Click()
     const int index = Combo2->currentIndex();
     bool opened = false;
     if (index > 0) {
-        opened = ReopenPort(*Comm1, {index, ModeString, HandshakeMode, chkDTR->checkState() == Qt::Checked,
-                                     chkRTS->checkState() == Qt::Checked});
+        opened = ReopenPort(*Comm1, selectedOpening());
         if (!opened) {
             ShowPortNotAvailable(Comm1->LastError());
             for (LightWidget *light : Shape1)
@@ -410,6 +410,12 @@ void MainForm::Combo2_Click()
     m_replug->portChosen(opened);
     setmodemlites();
     showSelectedPortState(opened);
+}
+
+PortOpening MainForm::selectedOpening() const
+{
+    return {Combo2->currentIndex(), ModeString, HandshakeMode, chkDTR->checkState() == Qt::Checked,
+            chkRTS->checkState() == Qt::Checked};
 }
 
 void MainForm::showSelectedPortState(bool open, qint64 backAfterMs)

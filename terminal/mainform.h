@@ -20,6 +20,7 @@ class PortSetup;
 class SendingTools;
 class PortStateLabel;
 class ReplugWiring;
+struct PortOpening;
 struct PortState;
 class SerialPortControl;
 class SettingsStore;
@@ -121,6 +122,8 @@ private:
     void reportLostPort();
     // backAfterMs: the port came back by itself after its device was gone so long.
     void showSelectedPortState(bool open, qint64 backAfterMs = -1);
+    // The selected port with the mode, handshake and lines the window holds now.
+    PortOpening selectedOpening() const;
     void showReopened(qint64 goneMs);
     void onPortIndexChanged();
     void onPortActivated();

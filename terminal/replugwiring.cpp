@@ -26,6 +26,11 @@ ReplugWiring::ReplugWiring(SerialPortControl &comm, const ComPortMap &map, QMenu
 
 ReplugWiring::~ReplugWiring() = default;
 
+void ReplugWiring::setOpeningSource(std::function<PortOpening()> source)
+{
+    m_replug->setOpeningSource(std::move(source));
+}
+
 void ReplugWiring::readSettings(const QSettings &settings)
 {
     const QString text = settings.value(SettingsGroup + u'/' + SettingsKey, QStringLiteral("1")).toString();

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "portreopen.h"
+
 #include <QObject>
+
+#include <functional>
 
 class ComPortMap;
 class PortReplug;
@@ -23,6 +27,10 @@ public:
 
     ReplugWiring(SerialPortControl &comm, const ComPortMap &map, QMenu *menu, QObject *parent = nullptr);
     ~ReplugWiring() override;
+
+    // What the port is reopened with when its device is back (the window's
+    // port, mode, handshake and lines as they are then).
+    void setOpeningSource(std::function<PortOpening()> source);
 
     void readSettings(const QSettings &settings);
     void writeSettings(QSettings &settings) const;

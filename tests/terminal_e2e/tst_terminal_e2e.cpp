@@ -375,6 +375,9 @@ void TestTerminalE2E::replugReopensByItself()
     QTRY_COMPARE_WITH_TIMEOUT(t.form->portState->text(), waiting, kWait);
     QVERIFY(!t.comm->IsOpen());
     QCOMPARE(t.form->Combo2->currentIndex(), 1);
+    // Lines and settings changed while waiting are what the port comes back with.
+    t.form->chkRTS->setCheckState(Qt::Unchecked);
+    ModeString = QStringLiteral("57600,E,7,1");
 
     QSignalSpy back(t.form->findChild<PortReplug *>(), &PortReplug::reopened);
     QElapsedTimer sinceReturn;
@@ -384,10 +387,14 @@ void TestTerminalE2E::replugReopensByItself()
     QTRY_VERIFY_WITH_TIMEOUT(t.comm->IsOpen(), kWait);
     qInfo("re-plug: port open %lld ms after the pair was started again, %lld ms after its device was seen",
           sinceReturn.elapsed(), back.value(0).value(1).toLongLong());
-    QVERIFY2(t.form->portState->text().startsWith(open + QStringLiteral(" (back after ")),
+    QVERIFY2(t.form->portState->text().startsWith(
+                 QStringLiteral("COM1 open: %1 at 57600,E,7,1 (back after ").arg(a)),
              qPrintable(t.form->portState->text()));
-    QVERIFY(!t.comm->DtrEnabled() && t.comm->RtsEnabled());
+    QVERIFY(!t.comm->DtrEnabled() && !t.comm->RtsEnabled());
     QCOMPARE(t.form->chkDTR->checkState(), Qt::Unchecked);
+    QCOMPARE(t.form->chkRTS->checkState(), Qt::Unchecked);
+    ModeString = QStringLiteral("9600,N,8,1");
+    t.form->chkRTS->setCheckState(Qt::Checked);
     // The record tells the return from a fresh open.
     const QList<int> k = kinds(eventsBefore);
     QVERIFY(k.contains(RecordEvent::PortLost));
