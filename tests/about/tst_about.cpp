@@ -1,3 +1,4 @@
+#include "dialogwatch.h"
 #include "frmabout.h"
 
 #include <QApplication>
@@ -13,15 +14,6 @@
 #include <QUrl>
 
 namespace {
-
-QMessageBox *visibleMessageBox()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-            return box;
-    }
-    return nullptr;
-}
 
 bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions permissions)
 {
@@ -170,30 +162,17 @@ void tst_About::sysInfo()
                              QStringLiteral("sysinfo-tool")};
     about.sysInfoSearchPath = first.path() + u':' + second.path();
 
-    QString text, title;
-    int buttons = 0;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&] {
-        if (QMessageBox *box = visibleMessageBox()) {
-            closer.stop();
-            text = box->text();
-            title = box->windowTitle();
-            buttons = box->buttons().size();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    closer.start(10);
+    MessageBoxLog boxes;
     const bool result = about.StartSysInfo();
-    closer.stop();
-
     QCOMPARE(result, started);
     if (started) {
-        QCOMPARE(text, QString());
+        QVERIFY(boxes.boxes.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
     } else {
-        QCOMPARE(text, QStringLiteral("System Information Is Unavailable At This Time"));
-        QCOMPARE(title, QStringLiteral("Portlark"));
-        QCOMPARE(buttons, 1);
+        QCOMPARE(boxes.boxes.size(), 1);
+        QCOMPARE(boxes.boxes.first().text, QStringLiteral("System Information Is Unavailable At This Time"));
+        QCOMPARE(boxes.boxes.first().title, QStringLiteral("Portlark"));
+        QCOMPARE(boxes.boxes.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QVERIFY(!QFile::exists(marker));
     }
 }

@@ -1,3 +1,4 @@
+#include "dialogwatch.h"
 #include "fakeserialportcontrol.h"
 #include "helpwindow.h"
 #include "modestring.h"
@@ -31,15 +32,6 @@ QStringList entries(const QComboBox *combo)
     for (int i = 0; i < combo->count(); ++i)
         list << combo->itemText(i);
     return list;
-}
-
-QMessageBox *visibleMessageBox()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-            return box;
-    }
-    return nullptr;
 }
 
 // Runs `action` once the dialog's modal loop is running, then runs the loop.
@@ -337,29 +329,19 @@ void tst_PortSetup::reopenFailureIsReported()
     PortSetup dlg(m_comm, &m_terminal);
     QSignalSpy failed(&dlg, &PortSetup::portReopenFailed);
 
-    QString text, title, detail;
     bool dialogVisibleUnderBox = true;
     int signalsBeforeDismiss = -1;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&] {
-        if (QMessageBox *box = visibleMessageBox()) {
-            closer.stop();
-            text = box->text();
-            title = box->windowTitle();
-            detail = box->detailedText();
-            dialogVisibleUnderBox = dlg.isVisible();
-            signalsBeforeDismiss = failed.count();
-            box->button(QMessageBox::Ok)->click();
-        }
+    MessageBoxLog boxes([&] {
+        dialogVisibleUnderBox = dlg.isVisible();
+        signalsBeforeDismiss = int(failed.count());
     });
-    closer.start(10);
     const int result = execWith(dlg, [&] { dlg.OK_Button->click(); });
-    closer.stop();
 
     QCOMPARE(result, int(QDialog::Accepted));
-    QCOMPARE(text, QString::fromUtf16(PortNotAvailableText));
-    QCOMPARE(title, QString::fromUtf16(PortErrorTitle));
-    QCOMPARE(detail, m_comm.failReason);
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes.first().text, QString::fromUtf16(PortNotAvailableText));
+    QCOMPARE(boxes.boxes.first().title, QString::fromUtf16(PortErrorTitle));
+    QCOMPARE(boxes.boxes.first().detail, m_comm.failReason);
     QVERIFY(!dialogVisibleUnderBox);
     QCOMPARE(signalsBeforeDismiss, 0);
     QCOMPARE(failed.count(), 1);
