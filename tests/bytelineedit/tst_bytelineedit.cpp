@@ -1,5 +1,6 @@
 #include "bytelineedit.h"
 #include "bytetext.h"
+#include "keystrokes.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -9,63 +10,7 @@
 
 #include <set>
 
-// One key stroke with the text the window system gives it. QTestEventList
-// cannot carry a key's text (it derives it from a Latin-1 letter and asserts
-// on anything above 0x7F), and the text is what typing inserts, so the key
-// lists here carry it themselves, as X11 reports it: Delete comes with DEL,
-// Ctrl+letter with its control code.
-struct Stroke
-{
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers;
-    QString text;
-};
-using Strokes = QList<Stroke>;
-Q_DECLARE_METATYPE(Strokes)
-
 namespace {
-
-Stroke key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier)
-{
-    QString text;
-    switch (k) {
-    case Qt::Key_Backspace: text = QStringLiteral("\b"); break;
-    case Qt::Key_Delete: text = QStringLiteral("\x7f"); break;
-    case Qt::Key_Return: text = QStringLiteral("\r"); break;
-    case Qt::Key_Tab: text = QStringLiteral("\t"); break;
-    case Qt::Key_Escape: text = QStringLiteral("\x1b"); break;
-    default:
-        if (k >= Qt::Key_A && k <= Qt::Key_Z && (m & Qt::ControlModifier))
-            text = QChar(char16_t(k - Qt::Key_A + 1));
-        break;
-    }
-    return {k, m, text};
-}
-
-// A typed character; the key code is what a US keyboard would report.
-Stroke ch(char16_t c, Qt::KeyboardModifiers m = Qt::NoModifier)
-{
-    Qt::Key k = Qt::Key_unknown;
-    if (c >= 'a' && c <= 'z')
-        k = Qt::Key(Qt::Key_A + (c - 'a'));
-    else if (c >= 0x20 && c < 0x7F)
-        k = Qt::Key(QChar(c).toUpper().unicode());
-    return {k, m, QString(QChar(c))};
-}
-
-Strokes typed(const QString &s)
-{
-    Strokes out;
-    for (QChar c : s)
-        out << ch(c.unicode());
-    return out;
-}
-
-void send(QWidget *w, const Strokes &strokes)
-{
-    for (const Stroke &s : strokes)
-        QTest::sendKeyEvent(QTest::Click, w, s.key, s.text, s.modifiers);
-}
 
 // Where the box draws cell i: found from the pixels by selecting the cell
 // and looking for the highlight, so hit-testing is checked against what the
@@ -168,7 +113,7 @@ void tst_ByteLineEdit::keys_data()
     QTest::addColumn<int>("start");
     QTest::addColumn<int>("length");
     QTest::addColumn<bool>("locked");
-    QTest::addColumn<Strokes>("strokes");
+    QTest::addColumn<KeyStrokes>("strokes");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("selStart");
     QTest::addColumn<int>("selLength");
@@ -179,149 +124,149 @@ void tst_ByteLineEdit::keys_data()
     const QByteArray abcd("abcd");
 
     // Typing
-    QTest::newRow("type in the middle") << abcd << 2 << 0 << false << Strokes{ch('X')}
+    QTest::newRow("type in the middle") << abcd << 2 << 0 << false << KeyStrokes{typed('X')}
                                         << QByteArray("abXcd") << 3 << 0 << 3;
-    QTest::newRow("type replaces the selection") << abcd << 1 << 2 << false << Strokes{ch('X')}
+    QTest::newRow("type replaces the selection") << abcd << 1 << 2 << false << KeyStrokes{typed('X')}
                                                  << QByteArray("aXd") << 2 << 0 << 2;
     QTest::newRow("type a word") << QByteArray() << 0 << 0 << false << typed("hello")
                                  << QByteArray("hello") << 5 << 0 << 5;
-    QTest::newRow("type e acute is byte E9") << QByteArray("ab") << 1 << 0 << false << Strokes{ch(0xE9)}
+    QTest::newRow("type e acute is byte E9") << QByteArray("ab") << 1 << 0 << false << KeyStrokes{typed(0xE9)}
                                              << QByteArray("a\xE9" "b") << 2 << 0 << 2;
-    QTest::newRow("type y diaeresis is byte FF") << QByteArray() << 0 << 0 << false << Strokes{ch(0xFF)}
+    QTest::newRow("type y diaeresis is byte FF") << QByteArray() << 0 << 0 << false << KeyStrokes{typed(0xFF)}
                                                  << QByteArray("\xFF") << 1 << 0 << 1;
-    QTest::newRow("type space") << abcd << 4 << 0 << false << Strokes{ch(' ')}
+    QTest::newRow("type space") << abcd << 4 << 0 << false << KeyStrokes{typed(' ')}
                                 << QByteArray("abcd ") << 5 << 0 << 5;
-    QTest::newRow("euro sign has no byte") << abcd << 1 << 2 << false << Strokes{ch(0x20AC)}
+    QTest::newRow("euro sign has no byte") << abcd << 1 << 2 << false << KeyStrokes{typed(0x20AC)}
                                            << abcd << 1 << 2 << 3;
-    QTest::newRow("U+0100 has no byte") << abcd << 2 << 0 << false << Strokes{ch(0x100)}
+    QTest::newRow("U+0100 has no byte") << abcd << 2 << 0 << false << KeyStrokes{typed(0x100)}
                                         << abcd << 2 << 0 << 2;
     QTest::newRow("two characters in one key") << abcd << 4 << 0 << false
-                                               << Strokes{{Qt::Key_unknown, {}, QStringLiteral("\u00e9\u20ac!")}}
+                                               << KeyStrokes{{Qt::Key_unknown, {}, QStringLiteral("\u00e9\u20ac!")}}
                                                << QByteArray("abcd\xE9!") << 6 << 0 << 6;
-    QTest::newRow("Alt+letter types nothing") << abcd << 2 << 0 << false << Strokes{ch('x', Qt::AltModifier)}
+    QTest::newRow("Alt+letter types nothing") << abcd << 2 << 0 << false << KeyStrokes{typed('x', Qt::AltModifier)}
                                               << abcd << 2 << 0 << 2;
-    QTest::newRow("tab types nothing") << abcd << 2 << 0 << false << Strokes{key(Qt::Key_Tab)}
+    QTest::newRow("tab types nothing") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Tab)}
                                        << abcd << 2 << 0 << 2;
-    QTest::newRow("Ctrl+digit types nothing") << abcd << 2 << 0 << false << Strokes{ch('1', ctrl)}
+    QTest::newRow("Ctrl+digit types nothing") << abcd << 2 << 0 << false << KeyStrokes{typed('1', ctrl)}
                                               << abcd << 2 << 0 << 2;
 
     // Backspace
-    QTest::newRow("backspace at start") << abcd << 0 << 0 << false << Strokes{key(Qt::Key_Backspace)}
+    QTest::newRow("backspace at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)}
                                         << abcd << 0 << 0 << 0;
-    QTest::newRow("backspace in the middle") << abcd << 2 << 0 << false << Strokes{key(Qt::Key_Backspace)}
+    QTest::newRow("backspace in the middle") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)}
                                              << QByteArray("acd") << 1 << 0 << 1;
-    QTest::newRow("backspace at end") << abcd << 4 << 0 << false << Strokes{key(Qt::Key_Backspace)}
+    QTest::newRow("backspace at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)}
                                       << QByteArray("abc") << 3 << 0 << 3;
-    QTest::newRow("backspace deletes the selection") << abcd << 1 << 2 << false << Strokes{key(Qt::Key_Backspace)}
+    QTest::newRow("backspace deletes the selection") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Backspace)}
                                                      << QByteArray("ad") << 1 << 0 << 1;
     QTest::newRow("ctrl+backspace deletes one byte") << abcd << 3 << 0 << false
-                                                     << Strokes{key(Qt::Key_Backspace, ctrl)}
+                                                     << KeyStrokes{key(Qt::Key_Backspace, ctrl)}
                                                      << QByteArray("abd") << 2 << 0 << 2;
     QTest::newRow("shift+backspace deletes one byte") << abcd << 3 << 0 << false
-                                                      << Strokes{key(Qt::Key_Backspace, shift)}
+                                                      << KeyStrokes{key(Qt::Key_Backspace, shift)}
                                                       << QByteArray("abd") << 2 << 0 << 2;
 
     // Delete and its variants
-    QTest::newRow("delete at end") << abcd << 4 << 0 << false << Strokes{key(Qt::Key_Delete)}
+    QTest::newRow("delete at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Delete)}
                                    << abcd << 4 << 0 << 4;
-    QTest::newRow("delete after caret") << abcd << 1 << 0 << false << Strokes{key(Qt::Key_Delete)}
+    QTest::newRow("delete after caret") << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_Delete)}
                                         << QByteArray("acd") << 1 << 0 << 1;
-    QTest::newRow("delete at start") << abcd << 0 << 0 << false << Strokes{key(Qt::Key_Delete)}
+    QTest::newRow("delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete)}
                                      << QByteArray("bcd") << 0 << 0 << 0;
-    QTest::newRow("delete the selection") << abcd << 1 << 2 << false << Strokes{key(Qt::Key_Delete)}
+    QTest::newRow("delete the selection") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Delete)}
                                           << QByteArray("ad") << 1 << 0 << 1;
     QTest::newRow("shift+delete deletes before caret") << abcd << 3 << 0 << false
-                                                       << Strokes{key(Qt::Key_Delete, shift)}
+                                                       << KeyStrokes{key(Qt::Key_Delete, shift)}
                                                        << QByteArray("abd") << 2 << 0 << 2;
-    QTest::newRow("shift+delete at start") << abcd << 0 << 0 << false << Strokes{key(Qt::Key_Delete, shift)}
+    QTest::newRow("shift+delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete, shift)}
                                            << abcd << 0 << 0 << 0;
     QTest::newRow("shift+delete cuts the selection") << abcd << 1 << 2 << false
-                                                     << Strokes{key(Qt::Key_Delete, shift)}
+                                                     << KeyStrokes{key(Qt::Key_Delete, shift)}
                                                      << QByteArray("ad") << 1 << 0 << 1;
-    QTest::newRow("ctrl+delete deletes to end") << abcd << 1 << 0 << false << Strokes{key(Qt::Key_Delete, ctrl)}
+    QTest::newRow("ctrl+delete deletes to end") << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)}
                                                 << QByteArray("a") << 1 << 0 << 1;
-    QTest::newRow("ctrl+delete at start") << abcd << 0 << 0 << false << Strokes{key(Qt::Key_Delete, ctrl)}
+    QTest::newRow("ctrl+delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)}
                                           << QByteArray() << 0 << 0 << 0;
-    QTest::newRow("ctrl+delete at end") << abcd << 4 << 0 << false << Strokes{key(Qt::Key_Delete, ctrl)}
+    QTest::newRow("ctrl+delete at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)}
                                         << abcd << 4 << 0 << 4;
     QTest::newRow("ctrl+delete with selection") << abcd << 1 << 2 << false
-                                                << Strokes{key(Qt::Key_Delete, ctrl)}
+                                                << KeyStrokes{key(Qt::Key_Delete, ctrl)}
                                                 << QByteArray("ad") << 1 << 0 << 1;
     QTest::newRow("ctrl+shift+delete is plain delete") << abcd << 1 << 0 << false
-                                                       << Strokes{key(Qt::Key_Delete, ctrl | shift)}
+                                                       << KeyStrokes{key(Qt::Key_Delete, ctrl | shift)}
                                                        << QByteArray("acd") << 1 << 0 << 1;
 
     // Navigation and selection
     const QByteArray words("foo bar.baz  qux");
     QTest::newRow("left right") << abcd << 2 << 0 << false
-                                << Strokes{key(Qt::Key_Left), key(Qt::Key_Left), key(Qt::Key_Right)}
+                                << KeyStrokes{key(Qt::Key_Left), key(Qt::Key_Left), key(Qt::Key_Right)}
                                 << abcd << 1 << 0 << 1;
-    QTest::newRow("left stops at start") << abcd << 0 << 0 << false << Strokes{key(Qt::Key_Left)}
+    QTest::newRow("left stops at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Left)}
                                          << abcd << 0 << 0 << 0;
-    QTest::newRow("right stops at end") << abcd << 4 << 0 << false << Strokes{key(Qt::Key_Right)}
+    QTest::newRow("right stops at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right)}
                                         << abcd << 4 << 0 << 4;
-    QTest::newRow("home end") << abcd << 2 << 0 << false << Strokes{key(Qt::Key_Home)} << abcd << 0 << 0 << 0;
-    QTest::newRow("end") << abcd << 1 << 0 << false << Strokes{key(Qt::Key_End)} << abcd << 4 << 0 << 4;
+    QTest::newRow("home end") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Home)} << abcd << 0 << 0 << 0;
+    QTest::newRow("end") << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_End)} << abcd << 4 << 0 << 4;
     QTest::newRow("shift+left twice selects backwards")
         << QByteArray("abcdef") << 3 << 0 << false
-        << Strokes{key(Qt::Key_Left, shift), key(Qt::Key_Left, shift)} << QByteArray("abcdef") << 1 << 2 << 1;
+        << KeyStrokes{key(Qt::Key_Left, shift), key(Qt::Key_Left, shift)} << QByteArray("abcdef") << 1 << 2 << 1;
     QTest::newRow("shift+end selects to end") << QByteArray("abcdef") << 3 << 0 << false
-                                              << Strokes{key(Qt::Key_End, shift)}
+                                              << KeyStrokes{key(Qt::Key_End, shift)}
                                               << QByteArray("abcdef") << 3 << 3 << 6;
     QTest::newRow("shift+home then shift+right") << QByteArray("abcdef") << 3 << 0 << false
-                                                 << Strokes{key(Qt::Key_Home, shift), key(Qt::Key_Right, shift)}
+                                                 << KeyStrokes{key(Qt::Key_Home, shift), key(Qt::Key_Right, shift)}
                                                  << QByteArray("abcdef") << 1 << 2 << 1;
-    QTest::newRow("left collapses to selection start") << abcd << 1 << 2 << false << Strokes{key(Qt::Key_Left)}
+    QTest::newRow("left collapses to selection start") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Left)}
                                                        << abcd << 1 << 0 << 1;
-    QTest::newRow("right collapses to selection end") << abcd << 1 << 2 << false << Strokes{key(Qt::Key_Right)}
+    QTest::newRow("right collapses to selection end") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Right)}
                                                       << abcd << 3 << 0 << 3;
-    QTest::newRow("keypad home") << abcd << 3 << 0 << false << Strokes{key(Qt::Key_Home, Qt::KeypadModifier)}
+    QTest::newRow("keypad home") << abcd << 3 << 0 << false << KeyStrokes{key(Qt::Key_Home, Qt::KeypadModifier)}
                                  << abcd << 0 << 0 << 0;
     QTest::newRow("ctrl+right word by word")
         << words << 0 << 0 << false
-        << Strokes{key(Qt::Key_Right, ctrl)} << words << 4 << 0 << 4;
+        << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 4 << 0 << 4;
     QTest::newRow("ctrl+right stops at punctuation")
-        << words << 4 << 0 << false << Strokes{key(Qt::Key_Right, ctrl)} << words << 7 << 0 << 7;
+        << words << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 7 << 0 << 7;
     QTest::newRow("ctrl+right skips double blank")
-        << words << 8 << 0 << false << Strokes{key(Qt::Key_Right, ctrl)} << words << 13 << 0 << 13;
+        << words << 8 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 13 << 0 << 13;
     QTest::newRow("ctrl+right to end")
-        << words << 13 << 0 << false << Strokes{key(Qt::Key_Right, ctrl)} << words << 16 << 0 << 16;
+        << words << 13 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 16 << 0 << 16;
     QTest::newRow("ctrl+left word by word")
         << words << 16 << 0 << false
-        << Strokes{key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl)}
+        << KeyStrokes{key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl)}
         << words << 7 << 0 << 7;
     QTest::newRow("ctrl+left from inside a word")
-        << words << 6 << 0 << false << Strokes{key(Qt::Key_Left, ctrl)} << words << 4 << 0 << 4;
+        << words << 6 << 0 << false << KeyStrokes{key(Qt::Key_Left, ctrl)} << words << 4 << 0 << 4;
     QTest::newRow("ctrl+left over leading blanks")
-        << QByteArray("   ab") << 2 << 0 << false << Strokes{key(Qt::Key_Left, ctrl)}
+        << QByteArray("   ab") << 2 << 0 << false << KeyStrokes{key(Qt::Key_Left, ctrl)}
         << QByteArray("   ab") << 0 << 0 << 0;
     QTest::newRow("ctrl+shift+right selects a word")
-        << words << 4 << 0 << false << Strokes{key(Qt::Key_Right, ctrl | shift)} << words << 4 << 3 << 7;
+        << words << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl | shift)} << words << 4 << 3 << 7;
     QTest::newRow("control glyph bytes are not word bytes")
-        << QByteArray("ab\x01\x02" "cd") << 0 << 0 << false << Strokes{key(Qt::Key_Right, ctrl)}
+        << QByteArray("ab\x01\x02" "cd") << 0 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)}
         << QByteArray("ab\x01\x02" "cd") << 2 << 0 << 2;
-    QTest::newRow("ctrl+a selects all") << abcd << 2 << 0 << false << Strokes{key(Qt::Key_A, ctrl)}
+    QTest::newRow("ctrl+a selects all") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_A, ctrl)}
                                         << abcd << 0 << 4 << 4;
     QTest::newRow("type after ctrl+a replaces all") << abcd << 2 << 0 << false
-                                                    << Strokes{key(Qt::Key_A, ctrl), ch('z')}
+                                                    << KeyStrokes{key(Qt::Key_A, ctrl), typed('z')}
                                                     << QByteArray("z") << 1 << 0 << 1;
 
     // Locked: no editing, but selection and navigation
-    QTest::newRow("locked ignores typing") << abcd << 1 << 2 << true << Strokes{ch('X')} << abcd << 1 << 2 << 3;
-    QTest::newRow("locked ignores backspace") << abcd << 2 << 0 << true << Strokes{key(Qt::Key_Backspace)}
+    QTest::newRow("locked ignores typing") << abcd << 1 << 2 << true << KeyStrokes{typed('X')} << abcd << 1 << 2 << 3;
+    QTest::newRow("locked ignores backspace") << abcd << 2 << 0 << true << KeyStrokes{key(Qt::Key_Backspace)}
                                               << abcd << 2 << 0 << 2;
-    QTest::newRow("locked ignores delete") << abcd << 1 << 2 << true << Strokes{key(Qt::Key_Delete)}
+    QTest::newRow("locked ignores delete") << abcd << 1 << 2 << true << KeyStrokes{key(Qt::Key_Delete)}
                                            << abcd << 1 << 2 << 3;
-    QTest::newRow("locked ignores shift+delete") << abcd << 2 << 0 << true << Strokes{key(Qt::Key_Delete, shift)}
+    QTest::newRow("locked ignores shift+delete") << abcd << 2 << 0 << true << KeyStrokes{key(Qt::Key_Delete, shift)}
                                                  << abcd << 2 << 0 << 2;
-    QTest::newRow("locked ignores ctrl+delete") << abcd << 1 << 0 << true << Strokes{key(Qt::Key_Delete, ctrl)}
+    QTest::newRow("locked ignores ctrl+delete") << abcd << 1 << 0 << true << KeyStrokes{key(Qt::Key_Delete, ctrl)}
                                                 << abcd << 1 << 0 << 1;
-    QTest::newRow("locked ignores cut") << abcd << 1 << 2 << true << Strokes{key(Qt::Key_X, ctrl)}
+    QTest::newRow("locked ignores cut") << abcd << 1 << 2 << true << KeyStrokes{key(Qt::Key_X, ctrl)}
                                         << abcd << 1 << 2 << 3;
     QTest::newRow("locked selects") << abcd << 1 << 0 << true
-                                    << Strokes{key(Qt::Key_Right, shift), key(Qt::Key_End, shift)}
+                                    << KeyStrokes{key(Qt::Key_Right, shift), key(Qt::Key_End, shift)}
                                     << abcd << 1 << 3 << 4;
-    QTest::newRow("locked select all") << abcd << 1 << 0 << true << Strokes{key(Qt::Key_A, ctrl)}
+    QTest::newRow("locked select all") << abcd << 1 << 0 << true << KeyStrokes{key(Qt::Key_A, ctrl)}
                                        << abcd << 0 << 4 << 4;
 }
 
@@ -331,7 +276,7 @@ void tst_ByteLineEdit::keys()
     QFETCH(int, start);
     QFETCH(int, length);
     QFETCH(bool, locked);
-    QFETCH(Strokes, strokes);
+    QFETCH(KeyStrokes, strokes);
 
     m_box->setText(text);
     m_box->setSelStart(start);
@@ -347,23 +292,23 @@ void tst_ByteLineEdit::keys()
 
 void tst_ByteLineEdit::controlCharactersNeverReachTheText_data()
 {
-    QTest::addColumn<Stroke>("stroke");
+    QTest::addColumn<KeyStroke>("stroke");
     QTest::addColumn<bool>("accepted");
 
     // A plain key whose text is a control code is consumed so it does not
     // act elsewhere; Enter, Escape and Tab are left to the window.
     QTest::newRow("ctrl+z") << key(Qt::Key_Z, Qt::ControlModifier) << false;
-    QTest::newRow("raw SOH without modifiers") << Stroke{Qt::Key_unknown, {}, QStringLiteral("\x01")} << true;
-    QTest::newRow("raw NUL") << Stroke{Qt::Key_unknown, {}, QString(QChar(0))} << true;
-    QTest::newRow("raw unit separator") << Stroke{Qt::Key_unknown, {}, QStringLiteral("\x1f")} << true;
+    QTest::newRow("raw SOH without modifiers") << KeyStroke{Qt::Key_unknown, {}, QStringLiteral("\x01")} << true;
+    QTest::newRow("raw NUL") << KeyStroke{Qt::Key_unknown, {}, QString(QChar(0))} << true;
+    QTest::newRow("raw unit separator") << KeyStroke{Qt::Key_unknown, {}, QStringLiteral("\x1f")} << true;
     QTest::newRow("return") << key(Qt::Key_Return) << false;
-    QTest::newRow("enter") << Stroke{Qt::Key_Enter, Qt::KeypadModifier, QStringLiteral("\r")} << false;
+    QTest::newRow("enter") << KeyStroke{Qt::Key_Enter, Qt::KeypadModifier, QStringLiteral("\r")} << false;
     QTest::newRow("escape") << key(Qt::Key_Escape) << false;
 }
 
 void tst_ByteLineEdit::controlCharactersNeverReachTheText()
 {
-    QFETCH(Stroke, stroke);
+    QFETCH(KeyStroke, stroke);
     m_box->setText("abcd");
     m_box->setSelStart(1);
     m_box->setSelLength(2);
@@ -387,7 +332,7 @@ void tst_ByteLineEdit::userEditsSignalButApiChangesDoNot()
     m_box->setSelText("X");
     QCOMPARE(edited.count(), 0);
 
-    send(m_box, {ch('y')});
+    send(m_box, {typed('y')});
     QCOMPARE(edited.count(), 1);
     send(m_box, {key(Qt::Key_Backspace), key(Qt::Key_Delete)});
     QCOMPARE(edited.count(), 3);
@@ -482,37 +427,37 @@ void tst_ByteLineEdit::setTextResetsCaret()
 void tst_ByteLineEdit::clipboardKeys_data()
 {
     QTest::addColumn<bool>("locked");
-    QTest::addColumn<Strokes>("strokes");
+    QTest::addColumn<KeyStrokes>("strokes");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QString>("clipboard");
 
     const auto ctrl = Qt::ControlModifier;
     const auto shift = Qt::ShiftModifier;
     // Text "a\xE9cd" with "\xE9c" selected, clipboard holding "old".
-    QTest::newRow("ctrl+c") << false << Strokes{key(Qt::Key_C, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("ctrl+c") << false << KeyStrokes{key(Qt::Key_C, ctrl)} << QByteArray("a\xE9" "cd")
                             << QStringLiteral("\u00e9c");
-    QTest::newRow("ctrl+insert") << false << Strokes{key(Qt::Key_Insert, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("ctrl+insert") << false << KeyStrokes{key(Qt::Key_Insert, ctrl)} << QByteArray("a\xE9" "cd")
                                  << QStringLiteral("\u00e9c");
-    QTest::newRow("ctrl+x") << false << Strokes{key(Qt::Key_X, ctrl)} << QByteArray("ad")
+    QTest::newRow("ctrl+x") << false << KeyStrokes{key(Qt::Key_X, ctrl)} << QByteArray("ad")
                             << QStringLiteral("\u00e9c");
-    QTest::newRow("shift+delete cuts") << false << Strokes{key(Qt::Key_Delete, shift)} << QByteArray("ad")
+    QTest::newRow("shift+delete cuts") << false << KeyStrokes{key(Qt::Key_Delete, shift)} << QByteArray("ad")
                                        << QStringLiteral("\u00e9c");
-    QTest::newRow("ctrl+v") << false << Strokes{key(Qt::Key_V, ctrl)} << QByteArray("aoldd")
+    QTest::newRow("ctrl+v") << false << KeyStrokes{key(Qt::Key_V, ctrl)} << QByteArray("aoldd")
                             << QStringLiteral("old");
-    QTest::newRow("shift+insert") << false << Strokes{key(Qt::Key_Insert, shift)} << QByteArray("aoldd")
+    QTest::newRow("shift+insert") << false << KeyStrokes{key(Qt::Key_Insert, shift)} << QByteArray("aoldd")
                                   << QStringLiteral("old");
-    QTest::newRow("locked copies") << true << Strokes{key(Qt::Key_C, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("locked copies") << true << KeyStrokes{key(Qt::Key_C, ctrl)} << QByteArray("a\xE9" "cd")
                                    << QStringLiteral("\u00e9c");
-    QTest::newRow("locked does not cut") << true << Strokes{key(Qt::Key_X, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("locked does not cut") << true << KeyStrokes{key(Qt::Key_X, ctrl)} << QByteArray("a\xE9" "cd")
                                          << QStringLiteral("old");
-    QTest::newRow("locked does not paste") << true << Strokes{key(Qt::Key_V, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("locked does not paste") << true << KeyStrokes{key(Qt::Key_V, ctrl)} << QByteArray("a\xE9" "cd")
                                            << QStringLiteral("old");
 }
 
 void tst_ByteLineEdit::clipboardKeys()
 {
     QFETCH(bool, locked);
-    QFETCH(Strokes, strokes);
+    QFETCH(KeyStrokes, strokes);
 
     QApplication::clipboard()->setText(QStringLiteral("old"));
     m_box->setText("a\xE9" "cd");

@@ -1,6 +1,7 @@
 #include "binarytextbox.h"
 #include "bytelineedit.h"
 #include "bytetext.h"
+#include "keystrokes.h"
 #include "paneclipboard.h"
 #include "panewindowproc.h"
 
@@ -13,27 +14,6 @@
 
 using namespace BinaryTextBox;
 
-namespace {
-struct Stroke
-{
-    Qt::Key key;
-    QString text;
-    Qt::KeyboardModifiers modifiers;
-};
-using Strokes = QList<Stroke>;
-
-Stroke key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier, QString text = {})
-{
-    return { k, text, m };
-}
-Stroke typed(QChar c, Qt::KeyboardModifiers m = Qt::NoModifier)
-{
-    return { Qt::Key_unknown, QString(c), m };
-}
-} // namespace
-
-Q_DECLARE_METATYPE(Stroke)
-Q_DECLARE_METATYPE(Strokes)
 
 // Keys on a real pane box: after every key the pane's bytes and the box's
 // visible text must show the same edit.
@@ -58,25 +38,12 @@ private slots:
     void modifierMask();
 
 private:
-    void send(ByteLineEdit &box, const Stroke &s);
     void checkInStep(const ByteLineEdit &box);
 };
 
 void tst_PaneKeys::init()
 {
     QApplication::clipboard()->clear();
-}
-
-void tst_PaneKeys::send(ByteLineEdit &box, const Stroke &s)
-{
-    Qt::Key k = s.key;
-    QString text = s.text;
-    if (k == Qt::Key_unknown) {
-        // A typed character: the key is the upper-case letter as on X11.
-        const QChar c = text.at(0);
-        k = c.unicode() < 0x80 ? Qt::Key(c.toUpper().unicode()) : Qt::Key_unknown;
-    }
-    QTest::sendKeyEvent(QTest::Click, &box, k, text, s.modifiers);
 }
 
 void tst_PaneKeys::checkInStep(const ByteLineEdit &box)
@@ -89,7 +56,7 @@ void tst_PaneKeys::editing_data()
     QTest::addColumn<QByteArray>("initial");
     QTest::addColumn<int>("start");
     QTest::addColumn<int>("length");
-    QTest::addColumn<Strokes>("strokes");
+    QTest::addColumn<KeyStrokes>("strokes");
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray abcd("abcd");
@@ -97,51 +64,51 @@ void tst_PaneKeys::editing_data()
     const auto shift = Qt::ShiftModifier;
     const auto alt = Qt::AltModifier;
 
-    QTest::newRow("type X at caret") << abcd << 2 << 0 << Strokes{ typed('X') } << QByteArray("abXcd");
-    QTest::newRow("type X over selection") << abcd << 1 << 2 << Strokes{ typed('X') } << QByteArray("aXd");
-    QTest::newRow("type E9") << abcd << 4 << 0 << Strokes{ typed(QChar(0xE9)) } << QByteArray("abcd\xE9");
-    QTest::newRow("type beyond Latin-1") << abcd << 1 << 0 << Strokes{ typed(QChar(0x20AC)) } << abcd;
+    QTest::newRow("type X at caret") << abcd << 2 << 0 << KeyStrokes{ typed('X') } << QByteArray("abXcd");
+    QTest::newRow("type X over selection") << abcd << 1 << 2 << KeyStrokes{ typed('X') } << QByteArray("aXd");
+    QTest::newRow("type E9") << abcd << 4 << 0 << KeyStrokes{ typed(QChar(0xE9)) } << QByteArray("abcd\xE9");
+    QTest::newRow("type beyond Latin-1") << abcd << 1 << 0 << KeyStrokes{ typed(QChar(0x20AC)) } << abcd;
     QTest::newRow("multi-character text") << abcd << 0 << 0
-                                          << Strokes{ key(Qt::Key_unknown, {}, QStringLiteral(u"\u00E9x")) }
+                                          << KeyStrokes{ key(Qt::Key_unknown, {}, QStringLiteral(u"\u00E9x")) }
                                           << QByteArray("\xE9xabcd");
-    QTest::newRow("Backspace at 0") << abcd << 0 << 0 << Strokes{ key(Qt::Key_Backspace, {}, "\b") } << abcd;
-    QTest::newRow("Backspace at 2") << abcd << 2 << 0 << Strokes{ key(Qt::Key_Backspace, {}, "\b") } << QByteArray("acd");
-    QTest::newRow("Backspace selection") << abcd << 1 << 2 << Strokes{ key(Qt::Key_Backspace, {}, "\b") } << QByteArray("ad");
-    QTest::newRow("Backspace without text") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace) } << QByteArray("abd");
-    QTest::newRow("Shift+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, shift, "\b") } << QByteArray("abd");
-    QTest::newRow("Ctrl+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, ctrl, "\x7f") } << QByteArray("abd");
-    QTest::newRow("Ctrl+H deletes as Backspace") << abcd << 2 << 0 << Strokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("acd");
-    QTest::newRow("Ctrl+H over selection") << abcd << 1 << 2 << Strokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("ad");
-    QTest::newRow("Ctrl+H at 0") << abcd << 0 << 0 << Strokes{ key(Qt::Key_H, ctrl, "\x08") } << abcd;
-    QTest::newRow("Alt+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, alt, "\b") } << abcd;
-    QTest::newRow("Alt+Shift+Backspace") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Backspace, alt | shift, "\b") } << abcd;
-    QTest::newRow("Delete at end") << abcd << 4 << 0 << Strokes{ key(Qt::Key_Delete, {}, "\x7f") } << abcd;
-    QTest::newRow("Delete at 1") << abcd << 1 << 0 << Strokes{ key(Qt::Key_Delete, {}, "\x7f") } << QByteArray("acd");
-    QTest::newRow("Delete selection") << abcd << 1 << 2 << Strokes{ key(Qt::Key_Delete) } << QByteArray("ad");
-    QTest::newRow("Shift+Delete no selection") << abcd << 3 << 0 << Strokes{ key(Qt::Key_Delete, shift) } << QByteArray("abd");
-    QTest::newRow("Shift+Delete no selection at 0") << abcd << 0 << 0 << Strokes{ key(Qt::Key_Delete, shift) } << abcd;
-    QTest::newRow("Ctrl+Delete no selection") << abcd << 1 << 0 << Strokes{ key(Qt::Key_Delete, ctrl) } << QByteArray("a");
-    QTest::newRow("Ctrl+Delete selection") << abcd << 1 << 2 << Strokes{ key(Qt::Key_Delete, ctrl) } << QByteArray("ad");
-    QTest::newRow("Ctrl+Shift+Delete") << abcd << 1 << 0 << Strokes{ key(Qt::Key_Delete, ctrl | shift) } << QByteArray("acd");
-    QTest::newRow("Alt+Delete") << abcd << 1 << 0 << Strokes{ key(Qt::Key_Delete, alt) } << abcd;
-    QTest::newRow("Enter with selection") << abcd << 1 << 2 << Strokes{ key(Qt::Key_Return, {}, "\r") } << QByteArray("a\r\nd");
-    QTest::newRow("keypad Enter at end") << abcd << 4 << 0 << Strokes{ key(Qt::Key_Enter, {}, "\r") } << QByteArray("abcd\r\n");
-    QTest::newRow("Enter then type") << abcd << 0 << 0 << Strokes{ key(Qt::Key_Return, {}, "\r"), typed('Z') } << QByteArray("\r\nZabcd");
-    QTest::newRow("Tab inserts nothing") << abcd << 2 << 0 << Strokes{ key(Qt::Key_Tab, {}, "\t") } << abcd;
-    QTest::newRow("Ctrl+Z as letter") << abcd << 2 << 0 << Strokes{ key(Qt::Key_Z, ctrl, "z") } << abcd;
-    QTest::newRow("Ctrl+Z as control code") << abcd << 2 << 0 << Strokes{ key(Qt::Key_Z, ctrl, "\x1a") } << abcd;
-    QTest::newRow("Ctrl+1") << abcd << 2 << 0 << Strokes{ key(Qt::Key_1, ctrl, "1") } << abcd;
-    QTest::newRow("Ctrl+Space") << abcd << 2 << 0 << Strokes{ key(Qt::Key_Space, ctrl, " ") } << abcd;
-    QTest::newRow("Escape") << abcd << 2 << 0 << Strokes{ key(Qt::Key_Escape, {}, "\x1b") } << abcd;
-    QTest::newRow("Alt+a") << abcd << 2 << 0 << Strokes{ key(Qt::Key_A, alt, "a") } << abcd;
-    QTest::newRow("Ctrl+X without selection") << abcd << 2 << 0 << Strokes{ key(Qt::Key_X, ctrl, "\x18") } << abcd;
-    QTest::newRow("F10 alone") << abcd << 2 << 0 << Strokes{ key(Qt::Key_F10) } << abcd;
-    QTest::newRow("Ctrl+A then type") << abcd << 2 << 0 << Strokes{ key(Qt::Key_A, ctrl, "a"), typed('Q') } << QByteArray("Q");
+    QTest::newRow("Backspace at 0") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_Backspace, {}, "\b") } << abcd;
+    QTest::newRow("Backspace at 2") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Backspace, {}, "\b") } << QByteArray("acd");
+    QTest::newRow("Backspace selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Backspace, {}, "\b") } << QByteArray("ad");
+    QTest::newRow("Backspace without text") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace) } << QByteArray("abd");
+    QTest::newRow("Shift+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, shift, "\b") } << QByteArray("abd");
+    QTest::newRow("Ctrl+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, ctrl, "\x7f") } << QByteArray("abd");
+    QTest::newRow("Ctrl+H deletes as Backspace") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("acd");
+    QTest::newRow("Ctrl+H over selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("ad");
+    QTest::newRow("Ctrl+H at 0") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_H, ctrl, "\x08") } << abcd;
+    QTest::newRow("Alt+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, alt, "\b") } << abcd;
+    QTest::newRow("Alt+Shift+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, alt | shift, "\b") } << abcd;
+    QTest::newRow("Delete at end") << abcd << 4 << 0 << KeyStrokes{ key(Qt::Key_Delete, {}, "\x7f") } << abcd;
+    QTest::newRow("Delete at 1") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, {}, "\x7f") } << QByteArray("acd");
+    QTest::newRow("Delete selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Delete) } << QByteArray("ad");
+    QTest::newRow("Shift+Delete no selection") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Delete, shift) } << QByteArray("abd");
+    QTest::newRow("Shift+Delete no selection at 0") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_Delete, shift) } << abcd;
+    QTest::newRow("Ctrl+Delete no selection") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, ctrl) } << QByteArray("a");
+    QTest::newRow("Ctrl+Delete selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Delete, ctrl) } << QByteArray("ad");
+    QTest::newRow("Ctrl+Shift+Delete") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, ctrl | shift) } << QByteArray("acd");
+    QTest::newRow("Alt+Delete") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, alt) } << abcd;
+    QTest::newRow("Enter with selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Return, {}, "\r") } << QByteArray("a\r\nd");
+    QTest::newRow("keypad Enter at end") << abcd << 4 << 0 << KeyStrokes{ key(Qt::Key_Enter, {}, "\r") } << QByteArray("abcd\r\n");
+    QTest::newRow("Enter then type") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_Return, {}, "\r"), typed('Z') } << QByteArray("\r\nZabcd");
+    QTest::newRow("Tab inserts nothing") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Tab, {}, "\t") } << abcd;
+    QTest::newRow("Ctrl+Z as letter") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Z, ctrl, "z") } << abcd;
+    QTest::newRow("Ctrl+Z as control code") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Z, ctrl, "\x1a") } << abcd;
+    QTest::newRow("Ctrl+1") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_1, ctrl, "1") } << abcd;
+    QTest::newRow("Ctrl+Space") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Space, ctrl, " ") } << abcd;
+    QTest::newRow("Escape") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Escape, {}, "\x1b") } << abcd;
+    QTest::newRow("Alt+a") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_A, alt, "a") } << abcd;
+    QTest::newRow("Ctrl+X without selection") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_X, ctrl, "\x18") } << abcd;
+    QTest::newRow("F10 alone") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_F10) } << abcd;
+    QTest::newRow("Ctrl+A then type") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_A, ctrl, "a"), typed('Q') } << QByteArray("Q");
     QTest::newRow("navigate then type")
         << abcd << 4 << 0
-        << Strokes{ key(Qt::Key_Home), key(Qt::Key_Right), key(Qt::Key_Right, shift), typed('-'), key(Qt::Key_End), typed('!') }
+        << KeyStrokes{ key(Qt::Key_Home), key(Qt::Key_Right), key(Qt::Key_Right, shift), typed('-'), key(Qt::Key_End), typed('!') }
         << QByteArray("a-cd!");
-    QTest::newRow("NULs stay NULs around typing") << QByteArray("\0\0", 2) << 1 << 0 << Strokes{ typed('A') }
+    QTest::newRow("NULs stay NULs around typing") << QByteArray("\0\0", 2) << 1 << 0 << KeyStrokes{ typed('A') }
                                                   << QByteArray("\0A\0", 3);
 }
 
@@ -150,7 +117,7 @@ void tst_PaneKeys::editing()
     QFETCH(QByteArray, initial);
     QFETCH(int, start);
     QFETCH(int, length);
-    QFETCH(Strokes, strokes);
+    QFETCH(KeyStrokes, strokes);
     QFETCH(QByteArray, expected);
 
     ByteLineEdit box;
@@ -159,8 +126,8 @@ void tst_PaneKeys::editing()
     SetPaneBytes(box.hWnd(), initial);
     box.setSelStart(start);
     box.setSelLength(length);
-    for (const Stroke &s : strokes) {
-        send(box, s);
+    for (const KeyStroke &s : strokes) {
+        send(&box, s);
         checkInStep(box);
     }
     QCOMPARE(GetPaneBytes(box.hWnd()), expected);
@@ -169,7 +136,7 @@ void tst_PaneKeys::editing()
 
 void tst_PaneKeys::readOnlyPane_data()
 {
-    QTest::addColumn<Stroke>("stroke");
+    QTest::addColumn<KeyStroke>("stroke");
     QTest::newRow("type") << typed('X');
     QTest::newRow("Backspace") << key(Qt::Key_Backspace, {}, "\b");
     QTest::newRow("Delete") << key(Qt::Key_Delete);
@@ -183,7 +150,7 @@ void tst_PaneKeys::readOnlyPane_data()
 
 void tst_PaneKeys::readOnlyPane()
 {
-    QFETCH(Stroke, stroke);
+    QFETCH(KeyStroke, stroke);
     PutBytesOnClipboard(0, "paste");
     ByteLineEdit box;
     box.setText("abcd");
@@ -191,7 +158,7 @@ void tst_PaneKeys::readOnlyPane()
     AttachPane(&box);
     box.setSelStart(1);
     box.setSelLength(2);
-    send(box, stroke);
+    send(&box, stroke);
     checkInStep(box);
     QCOMPARE(GetPaneBytes(box.hWnd()), QByteArray("abcd"));
     QCOMPARE(box.Text(), QByteArray("abcd"));
