@@ -180,9 +180,12 @@ void ByteLineEdit::repaintSoon()
     // Nothing to draw for a box no one can see; it paints when shown.
     if (!isVisible())
         return;
-    RepaintThrottle::Defer(this);
-    // Only the cells change: the frame around them stays as it is.
-    update(textRect());
+    // Only the cells change: the frame around them stays as it is. The first
+    // change after a quiet frame is drawn at once, the rest of the frame's
+    // once at its end, and still only the cells (holding back the widget's
+    // updates instead would repaint all of it, frame included, when they
+    // came back on).
+    RepaintThrottle::Coalesce(this, [this] { update(textRect()); });
 }
 
 qsizetype ByteLineEdit::SelLength() const

@@ -53,6 +53,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <termios.h>
@@ -449,6 +450,14 @@ int soak(qint64 total)
         QString());
     row(QStringLiteral("  held on disk by the input pane"),
         QStringLiteral("%1 MiB").arg(double(store.spilledBytes()) * mib, 0, 'f', 1), QString(), QString());
+    row(QStringLiteral("  held in memory by the input pane"),
+        QStringLiteral("%1 MiB").arg(double(store.memoryBytes()) * mib, 0, 'f', 1), QString(), QString());
+    // Where the rest of the resident memory is: the allocator's own view.
+    const struct mallinfo2 heap = mallinfo2();
+    row(QStringLiteral("  heap in use / free in it / mapped"),
+        QStringLiteral("%1 / %2 / %3 MiB").arg(double(heap.uordblks) * mib, 0, 'f', 1)
+            .arg(double(heap.fordblks) * mib, 0, 'f', 1).arg(double(heap.hblkhd) * mib, 0, 'f', 1),
+        QString(), QString());
     row(QStringLiteral("longest event-loop stall"), QStringLiteral("%1 ms").arg(stalls.longestMs(), 0, 'f', 1),
         QStringLiteral("<= 16 ms"), yesNo(stalls.longestMs() <= 16));
     row(QStringLiteral("count at the end"), t.form->Text3->text(), QString::number(total), yesNo(countRight));

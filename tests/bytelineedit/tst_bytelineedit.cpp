@@ -1,10 +1,12 @@
 #include "bytelineedit.h"
 #include "bytetext.h"
 #include "keystrokes.h"
+#include "repaintthrottle.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -82,6 +84,7 @@ private slots:
     void doubleClickSelectsWord_data();
     void doubleClickSelectsWord();
     void caretStaysInView();
+    void receivedDataRepaintsOnlyTheCells();
     void everyByteHasItsOwnCell();
 
     void handlesAreUnique();
@@ -615,6 +618,51 @@ void tst_ByteLineEdit::caretStaysInView()
     m_box->resize(200, 25);
     QVERIFY(m_box->firstVisibleCell() > atEnd - 2);
     QVERIFY(paintedCell(m_box, size - 3).left >= 0);
+}
+
+namespace {
+// Keeps the area of every paint event a widget gets.
+class PaintAreas : public QObject
+{
+public:
+    explicit PaintAreas(QWidget *w) { w->installEventFilter(this); }
+    QList<QRect> areas;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            areas.append(static_cast<QPaintEvent *>(event)->rect());
+        return false;
+    }
+};
+} // namespace
+
+void tst_ByteLineEdit::receivedDataRepaintsOnlyTheCells()
+{
+    m_box->setLocked(true);
+    QTest::qWait(3 * RepaintThrottle::FrameInterval); // let the first paint and any frame end
+    PaintAreas paints(m_box);
+    // Blocks arriving in bursts over several frames, as received data does.
+    QByteArray sent;
+    for (int burst = 0; burst < 6; ++burst) {
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray block = QByteArray::number(burst * 100 + i) + ' ';
+            m_box->appendAtEnd(block);
+            sent += block;
+        }
+        QTest::qWait(RepaintThrottle::FrameInterval / 2);
+    }
+    QTRY_VERIFY(m_box->visibleText().endsWith(sent.right(20)));
+    QTRY_VERIFY(!paints.areas.isEmpty());
+    QTest::qWait(3 * RepaintThrottle::FrameInterval);
+    // Every repaint is inside the frame: the styled panel is not drawn again
+    // for data, however the frames fell.
+    for (const QRect &area : std::as_const(paints.areas)) {
+        QVERIFY2(area.left() > 0 && area.top() > 0 && area.right() < m_box->width() - 1
+                     && area.bottom() < m_box->height() - 1,
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
+    }
 }
 
 void tst_ByteLineEdit::everyByteHasItsOwnCell()
