@@ -4,13 +4,39 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 
 namespace {
+// Blocks from this size up are mapped pages of their own.
+constexpr size_t MappedBlockBytes = 64 * 1024;
+// Full chunk blocks kept for reuse once spilled.
+constexpr size_t SpareChunks = 2;
+
 qsizetype clampTo(qsizetype pos, qsizetype size)
 {
     return std::clamp<qsizetype>(pos, 0, size);
 }
 } // namespace
+
+void ByteBlockFree::operator()(char *block) const
+{
+    if (size >= MappedBlockBytes)
+        ::munmap(block, size);
+    else
+        delete[] block;
+}
+
+ByteStore::Block ByteStore::newBlock(qsizetype capacity)
+{
+    const size_t size = size_t(capacity);
+    if (size < MappedBlockBytes)
+        return Block(new char[size], ByteBlockFree{size});
+    void *pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED)
+        throw std::bad_alloc();
+    return Block(static_cast<char *>(pages), ByteBlockFree{size});
+}
 
 ByteStore::ByteStore() = default;
 
@@ -75,7 +101,12 @@ QByteArray ByteStore::mid(qsizetype from, qsizetype length) const
 ByteStore::Chunk ByteStore::newChunk(qsizetype capacity)
 {
     Chunk chunk;
-    chunk.data.reset(new char[size_t(capacity)]);
+    if (capacity == m_chunkBytes && !m_spare.empty()) {
+        chunk.data = std::move(m_spare.back());
+        m_spare.pop_back();
+    } else {
+        chunk.data = newBlock(capacity);
+    }
     chunk.capacity = capacity;
     m_memoryBytes += capacity;
     return chunk;
@@ -207,6 +238,7 @@ void ByteStore::clear()
         }
     }
     m_chunks.clear();
+    m_spare.clear();
     m_size = 0;
     m_memoryBytes = 0;
     m_spilledChunks = 0;
@@ -216,8 +248,10 @@ void ByteStore::clear()
 
 void ByteStore::setChunkBytes(qsizetype bytes)
 {
-    if (m_chunks.empty())
+    if (m_chunks.empty()) {
         m_chunkBytes = qMax<qsizetype>(2, bytes);
+        m_spare.clear(); // blocks of the old size
+    }
 }
 
 void ByteStore::setSpill(SpillFile *file, qsizetype memoryLimit)
@@ -242,6 +276,8 @@ void ByteStore::spillOldest()
                 return;
             }
             m_memoryBytes -= chunk.capacity;
+            if (chunk.capacity == m_chunkBytes && m_spare.size() < SpareChunks)
+                m_spare.push_back(std::move(chunk.data));
             chunk.data.reset();
             chunk.capacity = 0;
             chunk.fileOffset = offset;

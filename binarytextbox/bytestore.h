@@ -9,6 +9,14 @@
 
 class SpillFile;
 
+// Gives a byte store's block back: to the system for mapped blocks (see
+// ByteStore::newBlock), to the heap for small ones.
+struct ByteBlockFree
+{
+    size_t size = 0;
+    void operator()(char *block) const;
+};
+
 // A byte string held in chunks, for texts that grow to gigabytes: appending
 // fills the last chunk and starts a new one when it is full, so it never
 // moves or even reads the bytes already held, and an edit in the middle
@@ -74,9 +82,17 @@ public:
     bool isConsistent() const;
 
 private:
+    // A chunk's bytes. Blocks of a chunk's usual size and up are mapped
+    // pages of their own rather than heap memory, so that a block given back
+    // goes back to the system whole: on the heap, the holes the oldest
+    // chunks leave as they go to the file get split by the program's
+    // smaller allocations and the heap grows past the store's limit.
+    using Block = std::unique_ptr<char[], ByteBlockFree>;
+    static Block newBlock(qsizetype capacity);
+
     struct Chunk
     {
-        std::unique_ptr<char[]> data; // null while the chunk is in the file
+        Block data; // null while the chunk is in the file
         qsizetype start = 0;          // position of the chunk's first byte
         qsizetype size = 0;
         qsizetype capacity = 0;
@@ -99,6 +115,13 @@ private:
     qsizetype m_memoryLimit = 0;
     qsizetype m_spilledChunks = 0;   // chunks [0, m_spilledChunks) were looked at for spilling
     QString m_spillError;
+
+    // Blocks of full chunks sent to the file, kept for the next chunks that
+    // appending starts: a long session then reuses the same few blocks
+    // instead of handing them back to the allocator, whose free space would
+    // be split by smaller allocations in between and grow the heap past the
+    // limit.
+    std::vector<Block> m_spare;
 
     // The last chunk read back from the file, for reads of old bytes.
     mutable qsizetype m_cachedIndex = -1;

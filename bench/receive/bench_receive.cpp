@@ -452,6 +452,14 @@ int soak(qint64 total)
         QStringLiteral("%1 MiB").arg(double(store.spilledBytes()) * mib, 0, 'f', 1), QString(), QString());
     row(QStringLiteral("  held in memory by the input pane"),
         QStringLiteral("%1 MiB").arg(double(store.memoryBytes()) * mib, 0, 'f', 1), QString(), QString());
+    SessionRecord *record = nullptr;
+    if (auto *session = t.form->findChild<SessionController *>())
+        record = session->record();
+    row(QStringLiteral("  the session record's index in memory"),
+        QStringLiteral("%1 MiB (%2 events)")
+            .arg(record ? double(record->eventCount() * qint64(sizeof(RecordEvent))) * mib : 0, 0, 'f', 1)
+            .arg(record ? record->eventCount() : 0),
+        QString(), QString());
     // Where the rest of the resident memory is: the allocator's own view.
     const struct mallinfo2 heap = mallinfo2();
     row(QStringLiteral("  heap in use / free in it / mapped"),
