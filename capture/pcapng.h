@@ -34,6 +34,11 @@ inline constexpr int PacketDataOffset = 28;
 // From the start of an enhanced packet block to the line's bytes.
 inline constexpr int PayloadOffset = PacketDataOffset + RtacHeaderSize;
 
+// The most line bytes one packet carries. Wireshark refuses a file with a
+// packet above 256 KiB as damaged, so longer chunks and packets are cut into
+// pieces of this size.
+inline constexpr qsizetype MaxPayload = 65536;
+
 // Section header (with the writing application and an optional comment)
 // followed by the one interface description (nanosecond timestamps).
 QByteArray fileHeader(const QString &comment = QString());

@@ -216,16 +216,25 @@ void SessionRecord::portLost(qint64 time, const QString &reason)
     m_lines = 0;
 }
 
+void SessionRecord::appendData(quint8 kind, qint64 time, const QByteArray &bytes)
+{
+    if (bytes.size() <= Pcapng::MaxPayload) {
+        if (!bytes.isEmpty())
+            append(kind, time, bytes, QString());
+        return;
+    }
+    for (qsizetype at = 0; at < bytes.size(); at += Pcapng::MaxPayload)
+        append(kind, time, bytes.mid(at, Pcapng::MaxPayload), QString());
+}
+
 void SessionRecord::bytesReceived(qint64 time, const QByteArray &bytes)
 {
-    if (!bytes.isEmpty())
-        append(RecordEvent::Received, time, bytes, QString());
+    appendData(RecordEvent::Received, time, bytes);
 }
 
 void SessionRecord::bytesSent(qint64 time, const QByteArray &bytes)
 {
-    if (!bytes.isEmpty())
-        append(RecordEvent::Sent, time, bytes, QString());
+    appendData(RecordEvent::Sent, time, bytes);
 }
 
 void SessionRecord::outputLines(qint64 time, bool dtr, bool rts)

@@ -152,6 +152,8 @@ signals:
 
 private:
     void append(quint8 kind, qint64 time, const QByteArray &payload, const QString &comment);
+    // Received or sent bytes, as events of at most a packet's length each.
+    void appendData(quint8 kind, qint64 time, const QByteArray &bytes);
     bool writePending();
     quint8 rtacEventType(quint8 kind) const;
     static QString linesText(quint8 kind, quint8 lines);

@@ -127,9 +127,13 @@ bool SessionWriter::writePackets(qint64 upTo)
             bytes.reserve(p.length);
             for (qint64 i = p.firstEvent; i < p.firstEvent + p.eventCount; ++i)
                 bytes += m_record.payload(i);
-            Pcapng::appendPacket(m_buffer, m_record.wallTimeNs(first.time),
-                                 first.kind == RecordEvent::Received ? Pcapng::DataRxStart : Pcapng::DataTxStart,
-                                 first.lines, bytes.constData(), bytes.size());
+            // A packet longer than a reader takes goes out in pieces, each
+            // stamped where its first byte is on the wire.
+            const quint8 type = first.kind == RecordEvent::Received ? Pcapng::DataRxStart : Pcapng::DataTxStart;
+            for (qsizetype at = 0; at < bytes.size(); at += Pcapng::MaxPayload)
+                Pcapng::appendPacket(m_buffer, m_record.wallTimeNs(first.time) + at * m_options.characterNs, type,
+                                     first.lines, bytes.constData() + at,
+                                     qMin<qsizetype>(Pcapng::MaxPayload, bytes.size() - at));
         }
         if (m_buffer.size() >= BufferBytes && !flushBuffer(false))
             return false;

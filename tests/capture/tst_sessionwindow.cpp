@@ -130,7 +130,8 @@ void tst_SessionWindow::socatSessionLostReopenedAndSaved()
     QVERIFY(far->writeAll(before));
     QTRY_COMPARE_WITH_TIMEOUT(t.input(), before, kWait);
 
-    const QByteArray sent = QByteArray("AT\r\x00\xff", 5);
+    // Longer than one pcapng packet may be: it is sent in one write.
+    const QByteArray sent = QByteArray("AT\r\x00\xff", 5) + allByteValues(1200);
     t.setOutput(sent);
     t.form->Command2->click();
     QCOMPARE(far->readExactly(sent.size(), kWait), sent);
@@ -199,6 +200,10 @@ void tst_SessionWindow::socatSessionLostReopenedAndSaved()
     }
     QCOMPARE(rx, before + after);
     QCOMPARE(tx, sent);
+    // The spool itself, as a crash would leave it, opens too.
+    t.record()->flush();
+    const QStringList spool = tshark({QStringLiteral("-r"), t.record()->spoolPath()});
+    QVERIFY2(!spool.isEmpty() && !spool.first().startsWith(QStringLiteral("tshark failed")), qPrintable(spool.value(0)));
 }
 
 // On the loopback plug DTR drives DSR and CD and RTS drives CTS: the record
