@@ -16,7 +16,9 @@ template<typename Value>
 class PaneTable
 {
 public:
-    explicit PaneTable(const char *name) : m_name(name) { }
+    explicit PaneTable(const char *name)
+        : m_name(name)
+    {}
 
     void add(int key, Value value)
     {

@@ -328,8 +328,8 @@ qsizetype ByteLineEdit::positionAt(int x) const
     const int offset = x - textRect().left();
     // Nearest boundary: a click on the right half of a cell puts the caret
     // after it, as in any line edit.
-    const qsizetype cells = offset >= 0 ? (offset + m_cellWidth / 2) / m_cellWidth
-                                        : -((-offset + m_cellWidth / 2) / m_cellWidth);
+    const qsizetype cells
+        = offset >= 0 ? (offset + m_cellWidth / 2) / m_cellWidth : -((-offset + m_cellWidth / 2) / m_cellWidth);
     return qBound<qsizetype>(0, m_scroll + cells, m_text.size());
 }
 
@@ -634,8 +634,8 @@ bool ByteLineEdit::event(QEvent *event)
             mine = mods == Qt::ControlModifier;
             break;
         default:
-            mine = !(mods & (Qt::ControlModifier | Qt::AltModifier))
-                && !key->text().isEmpty() && key->text().at(0).unicode() >= 0x20;
+            mine = !(mods & (Qt::ControlModifier | Qt::AltModifier)) && !key->text().isEmpty()
+                   && key->text().at(0).unicode() >= 0x20;
             break;
         }
         if (mine) {
@@ -657,8 +657,7 @@ void ByteLineEdit::mousePressEvent(QMouseEvent *event)
         return;
     }
     const QPoint pos = event->position().toPoint();
-    if (m_lastDoubleClick != 0
-        && qint64(event->timestamp()) - m_lastDoubleClick < QApplication::doubleClickInterval()
+    if (m_lastDoubleClick != 0 && qint64(event->timestamp()) - m_lastDoubleClick < QApplication::doubleClickInterval()
         && (pos - m_doubleClickPos).manhattanLength() < QApplication::startDragDistance()) {
         m_lastDoubleClick = 0;
         m_dragging = false;
@@ -805,9 +804,9 @@ void ByteLineEdit::paintEvent(QPaintEvent *event)
     const qsizetype selFrom = qMax(SelStart(), first);
     const qsizetype selTo = qMin(selectionEnd(), first + count);
     if (selTo > selFrom) {
-        painter.fillRect(QRect(r.left() + int(selFrom - first) * m_cellWidth, top,
-                               int(selTo - selFrom) * m_cellWidth, m_lineHeight),
-                         pal.brush(QPalette::Highlight));
+        painter.fillRect(
+            QRect(r.left() + int(selFrom - first) * m_cellWidth, top, int(selTo - selFrom) * m_cellWidth, m_lineHeight),
+            pal.brush(QPalette::Highlight));
     }
 
     // One glyph per cell, each placed at its own cell: a glyph from a
@@ -845,8 +844,7 @@ void ByteLineEdit::paintEvent(QPaintEvent *event)
     }
 
     // A read-only box shows no caret, like a read-only line edit.
-    if (m_caretOn && hasFocus() && !m_locked && isEnabled() && m_caret >= first
-        && m_caret <= first + count) {
+    if (m_caretOn && hasFocus() && !m_locked && isEnabled() && m_caret >= first && m_caret <= first + count) {
         const int x = r.left() + int(m_caret - first) * m_cellWidth;
         painter.fillRect(QRect(x, top, 1, m_lineHeight), textColor);
     }

@@ -90,7 +90,12 @@ public:
     // painting draws ready glyphs instead of laying text out cell by cell.
     struct GlyphTable
     {
-        struct Cell { int font = -1; quint32 index = 0; qreal offset = 0; };
+        struct Cell
+        {
+            int font = -1;
+            quint32 index = 0;
+            qreal offset = 0;
+        };
         std::array<Cell, 256> cells{};
         QList<QRawFont> fonts;
     };
@@ -119,8 +124,8 @@ private:
     // Geometry of the text area: where cell 0 of the visible part starts.
     QRect textRect() const;
     void updateMetrics();
-    qsizetype positionAt(int x) const;       // nearest cell boundary
-    qsizetype cellAt(int x) const;           // cell under the pointer
+    qsizetype positionAt(int x) const; // nearest cell boundary
+    qsizetype cellAt(int x) const;     // cell under the pointer
     void ensureCaretVisible();
     // For changes made by the program (received data may change the box
     // hundreds of times a second): repaints once per frame.
@@ -145,9 +150,9 @@ private:
     ByteStore m_text;
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
-    qsizetype m_scroll = 0;          // first visible cell
+    qsizetype m_scroll = 0; // first visible cell
     mutable QRect m_textRect;
-    mutable QSize m_textRectSize;    // the widget size m_textRect was made for
+    mutable QSize m_textRectSize; // the widget size m_textRect was made for
     bool m_locked = false;
 
     int m_cellWidth = 8;
@@ -158,6 +163,6 @@ private:
     bool m_caretOn = false;
     int m_blinkTimer = 0;
     bool m_dragging = false;
-    qint64 m_lastDoubleClick = 0;    // for triple click: select all
+    qint64 m_lastDoubleClick = 0; // for triple click: select all
     QPoint m_doubleClickPos;
 };

@@ -92,11 +92,11 @@ private:
 
     struct Chunk
     {
-        Block data; // null while the chunk is in the file
-        qsizetype start = 0;          // position of the chunk's first byte
+        Block data;          // null while the chunk is in the file
+        qsizetype start = 0; // position of the chunk's first byte
         qsizetype size = 0;
         qsizetype capacity = 0;
-        qint64 fileOffset = -1;       // where the file holds it, if it does
+        qint64 fileOffset = -1; // where the file holds it, if it does
     };
 
     qsizetype chunkAt(qsizetype position) const;
@@ -113,7 +113,7 @@ private:
 
     SpillFile *m_spill = nullptr;
     qsizetype m_memoryLimit = 0;
-    qsizetype m_spilledChunks = 0;   // chunks [0, m_spilledChunks) were looked at for spilling
+    qsizetype m_spilledChunks = 0; // chunks [0, m_spilledChunks) were looked at for spilling
     QString m_spillError;
 
     // Blocks of full chunks sent to the file, kept for the next chunks that

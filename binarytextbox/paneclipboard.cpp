@@ -18,8 +18,7 @@ bool PutBytesOnClipboard(int ownerHandle, const QByteArray &bytes)
         return false;
     auto *data = new QMimeData;
     data->setData(QStringLiteral("text/plain"), ClipboardBlock::PlainTextPart(bytes));
-    data->setData(QString::fromLatin1(ClipboardBlock::FormatName),
-                  ClipboardBlock::EncodeClipboardBlock(bytes));
+    data->setData(QString::fromLatin1(ClipboardBlock::FormatName), ClipboardBlock::EncodeClipboardBlock(bytes));
     clipboard->setMimeData(data);
     return true;
 }

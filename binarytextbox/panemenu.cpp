@@ -12,8 +12,7 @@
 
 namespace BinaryTextBox {
 
-PaneMenuEnabling PaneMenuEnablingFor(bool readOnly, qsizetype selLength, bool clipboardHasText,
-                                     qsizetype textLength)
+PaneMenuEnabling PaneMenuEnablingFor(bool readOnly, qsizetype selLength, bool clipboardHasText, qsizetype textLength)
 {
     PaneMenuEnabling e;
     const bool selected = selLength > 0;
@@ -33,8 +32,8 @@ int ShowPaneMenu(ByteLineEdit *box)
     QPointer<ByteLineEdit> guard(box);
     box->setFocus(Qt::PopupFocusReason);
 
-    const PaneMenuEnabling e = PaneMenuEnablingFor(box->Locked(), box->SelLength(),
-                                                   ClipboardHasText(), box->textLength());
+    const PaneMenuEnabling e
+        = PaneMenuEnablingFor(box->Locked(), box->SelLength(), ClipboardHasText(), box->textLength());
     int chosen = PaneMenuNone;
     {
         QMenu menu(box);
@@ -80,8 +79,8 @@ void RunPaneMenuCommand(ByteLineEdit *box, int command)
         return;
     // A read-only pane offers only Copy, Select All and the chart; its bytes
     // are never changed from here.
-    const bool edits = command == PaneMenuCut || command == PaneMenuPaste
-        || command == PaneMenuDelete || command == PaneMenuAsciiChart;
+    const bool edits = command == PaneMenuCut || command == PaneMenuPaste || command == PaneMenuDelete
+                       || command == PaneMenuAsciiChart;
     if (edits && box->Locked())
         return;
 

@@ -34,8 +34,7 @@ struct PaneMenuEnabling
     bool operator==(const PaneMenuEnabling &) const = default;
 };
 
-PaneMenuEnabling PaneMenuEnablingFor(bool readOnly, qsizetype selLength, bool clipboardHasText,
-                                     qsizetype textLength);
+PaneMenuEnabling PaneMenuEnablingFor(bool readOnly, qsizetype selLength, bool clipboardHasText, qsizetype textLength);
 
 // Shows the menu at the mouse pointer, waits for the choice and carries it out
 // on the pane's store as it is when the menu (or the chart) has closed, so

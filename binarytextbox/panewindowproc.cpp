@@ -80,7 +80,7 @@ bool PaneWindowProc::eventFilter(QObject *watched, QEvent *event)
                            && (vk == VK_DELETE || vk == VK_RETURN || vk == VK_BACK
                                || (mask == MaskCtrl && (vk == VK_C || vk == VK_V || vk == VK_X || vk == VK_INSERT))
                                || (mask == MaskShift && vk == VK_INSERT)))
-            || (vk == VK_BACK && mask == MaskAlt) || (vk == VK_F10 && (mask & MaskShift));
+                          || (vk == VK_BACK && mask == MaskAlt) || (vk == VK_F10 && (mask & MaskShift));
         if (ours) {
             event->accept();
             return true;

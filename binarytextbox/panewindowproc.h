@@ -16,7 +16,6 @@ class QKeyEvent;
 // unchanged.
 namespace BinaryTextBox {
 
-
 // The key-down handler: makes the pane's own edit for the key and sets `key`
 // to 0 when the pane has handled the key itself (the box must not see it).
 void PaneKeyDown(ByteLineEdit *box, qint16 &key, int mask);
@@ -30,7 +29,9 @@ class PaneWindowProc : public QObject
     Q_OBJECT
 
 public:
-    explicit PaneWindowProc(QObject *parent = nullptr) : QObject(parent) { }
+    explicit PaneWindowProc(QObject *parent = nullptr)
+        : QObject(parent)
+    {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -88,9 +88,8 @@ qint64 SpillFile::write(const char *bytes, qsizetype length)
         return -1;
     }
     const qint64 offset = m_end;
-    const qsizetype done = transferAll(length, [&](qsizetype at) {
-        return ::pwrite(m_fd, bytes + at, size_t(length - at), off_t(offset + at));
-    });
+    const qsizetype done = transferAll(
+        length, [&](qsizetype at) { return ::pwrite(m_fd, bytes + at, size_t(length - at), off_t(offset + at)); });
     if (done < length) {
         m_error = errno == ENOSPC ? QStringLiteral("disk full (%1)").arg(m_folder) : systemError(m_folder, errno);
         // What got written is of no use: give the space back.
@@ -105,9 +104,8 @@ qint64 SpillFile::write(const char *bytes, qsizetype length)
 
 bool SpillFile::read(qint64 offset, qsizetype length, char *out)
 {
-    const qsizetype done = transferAll(length, [&](qsizetype at) {
-        return ::pread(m_fd, out + at, size_t(length - at), off_t(offset + at));
-    });
+    const qsizetype done = transferAll(
+        length, [&](qsizetype at) { return ::pread(m_fd, out + at, size_t(length - at), off_t(offset + at)); });
     if (done < length) {
         m_error = systemError(m_folder, errno);
         return false;

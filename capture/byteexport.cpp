@@ -80,11 +80,21 @@ void AppendEscaped(QByteArray &out, QByteArrayView bytes, bool lowerCaseHex)
     for (char c : bytes) {
         const uchar b = uchar(c);
         switch (b) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\t': out.append("\\t"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
         default:
             if (b >= 0x20 && b <= 0x7E) {
                 out.append(c);
@@ -141,11 +151,21 @@ std::optional<QByteArray> UnescapeStrings(QByteArrayView text)
             const char e = text[i + 1];
             i += 2;
             switch (e) {
-            case '"': out.append('"'); break;
-            case '\\': out.append('\\'); break;
-            case 't': out.append('\t'); break;
-            case 'n': out.append('\n'); break;
-            case 'r': out.append('\r'); break;
+            case '"':
+                out.append('"');
+                break;
+            case '\\':
+                out.append('\\');
+                break;
+            case 't':
+                out.append('\t');
+                break;
+            case 'n':
+                out.append('\n');
+                break;
+            case 'r':
+                out.append('\r');
+                break;
             case 'x': {
                 const int high = i < n ? hexValue(text[i]) : -1;
                 const int low = i + 1 < n ? hexValue(text[i + 1]) : -1;

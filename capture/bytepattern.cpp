@@ -91,8 +91,8 @@ BytePattern TextPattern(QStringView text)
             continue;
         }
         // A surrogate pair is one character and one UTF-8 sequence.
-        const qsizetype len = (text[i].isHighSurrogate() && i + 1 < text.size()
-                               && text[i + 1].isLowSurrogate()) ? 2 : 1;
+        const qsizetype len
+            = (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
         pattern.value.append(text.mid(i, len).toUtf8());
         i += len - 1;
     }

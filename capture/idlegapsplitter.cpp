@@ -57,9 +57,8 @@ bool IdleGapSplitter::joins(const RecordEvent &e) const
         return false;
     if (quint64(m_packets.last().length) + e.length > 0xFFFFFFFFu)
         return false;
-    const qint64 idle = e.kind == RecordEvent::Received
-                            ? e.time - qint64(e.length) * m_characterNs - m_lastTime
-                            : e.time - m_lineBusyUntil;
+    const qint64 idle = e.kind == RecordEvent::Received ? e.time - qint64(e.length) * m_characterNs - m_lastTime
+                                                        : e.time - m_lineBusyUntil;
     return idle <= m_gapNs;
 }
 

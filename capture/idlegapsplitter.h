@@ -42,7 +42,9 @@ class IdleGapSplitter
 {
 public:
     explicit IdleGapSplitter(qint64 gapNs = 0, qint64 characterNs = 0)
-        : m_gapNs(gapNs), m_characterNs(characterNs) {}
+        : m_gapNs(gapNs)
+        , m_characterNs(characterNs)
+    {}
 
     qint64 gapNs() const { return m_gapNs; }
     qint64 characterNs() const { return m_characterNs; }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-PatternMatcher::PatternMatcher(BytePattern pattern) : m_pattern(std::move(pattern))
-{
-}
+PatternMatcher::PatternMatcher(BytePattern pattern)
+    : m_pattern(std::move(pattern))
+{}
 
 void PatternMatcher::restart()
 {

@@ -106,8 +106,8 @@ qint64 packetBlockSize(qint64 payloadLength, const QString &comment)
     return PacketDataOffset + padded(RtacHeaderSize + payloadLength) + optionsSize(c) + 4;
 }
 
-void appendPacket(QByteArray &out, qint64 wallNs, quint8 eventType, quint8 lines, const char *payload,
-                  qint64 length, const QString &comment)
+void appendPacket(QByteArray &out, qint64 wallNs, quint8 eventType, quint8 lines, const char *payload, qint64 length,
+                  const QString &comment)
 {
     const QByteArray c = comment.isEmpty() ? QByteArray() : comment.toUtf8();
     const qint64 dataLength = RtacHeaderSize + length;

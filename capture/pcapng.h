@@ -46,8 +46,8 @@ QByteArray fileHeader(const QString &comment = QString());
 // Appends an enhanced packet block: `wallNs` is the arrival time in
 // nanoseconds since the epoch, `payload` the line's bytes, `comment` (may be
 // empty) goes into the block's opt_comment.
-void appendPacket(QByteArray &out, qint64 wallNs, quint8 eventType, quint8 lines, const char *payload,
-                  qint64 length, const QString &comment = QString());
+void appendPacket(QByteArray &out, qint64 wallNs, quint8 eventType, quint8 lines, const char *payload, qint64 length,
+                  const QString &comment = QString());
 
 // The size of the block appendPacket writes.
 qint64 packetBlockSize(qint64 payloadLength, const QString &comment = QString());

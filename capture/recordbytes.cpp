@@ -15,7 +15,8 @@ namespace {
 constexpr qint64 kReadSpan = 4 * 1024 * 1024;
 } // namespace
 
-RecordBytes::RecordBytes(const SessionRecord &record) : m_record(record)
+RecordBytes::RecordBytes(const SessionRecord &record)
+    : m_record(record)
 {
     const QByteArray path = QFile::encodeName(record.spoolPath());
     m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 
-RecordSearch::RecordSearch(const BytePattern &pattern) : m_received(pattern), m_sent(pattern)
-{
-}
+RecordSearch::RecordSearch(const BytePattern &pattern)
+    : m_received(pattern)
+    , m_sent(pattern)
+{}
 
 void RecordSearch::addMatch(qint64 event)
 {
@@ -56,7 +57,8 @@ qint64 RecordSearch::previousMatchEvent(qint64 before) const
     return at == m_events.begin() ? -1 : *(at - 1);
 }
 
-RecordSearchJob::RecordSearchJob(QObject *parent) : QObject(parent)
+RecordSearchJob::RecordSearchJob(QObject *parent)
+    : QObject(parent)
 {
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, &RecordSearchJob::progress);

@@ -31,8 +31,10 @@ const QString RawFilter = QStringLiteral("Raw bytes (*.bin *.raw)");
 QString formatName(SessionFormat f, quint8 rawKind)
 {
     switch (f) {
-    case SessionFormat::Pcapng: return QStringLiteral("pcapng");
-    case SessionFormat::TextLog: return QStringLiteral("text log");
+    case SessionFormat::Pcapng:
+        return QStringLiteral("pcapng");
+    case SessionFormat::TextLog:
+        return QStringLiteral("text log");
     case SessionFormat::Raw:
         return rawKind == RecordEvent::Sent ? QStringLiteral("raw sent bytes") : QStringLiteral("raw received bytes");
     }
@@ -43,8 +45,11 @@ QString formatName(SessionFormat f, quint8 rawKind)
 
 SessionController::SessionController(SerialPortControl *control, QMenu *menu, QStatusBar *status, QWidget *window,
                                      const QString &spoolDirectory)
-    : QObject(window), m_control(control), m_status(status), m_window(window),
-      m_record(std::make_unique<SessionRecord>(spoolDirectory))
+    : QObject(window)
+    , m_control(control)
+    , m_status(status)
+    , m_window(window)
+    , m_record(std::make_unique<SessionRecord>(spoolDirectory))
 {
     setObjectName(QStringLiteral("sessionController"));
     m_save = menu->addAction(QStringLiteral("Save Session..."));
@@ -144,8 +149,8 @@ bool SessionController::askFile(const QString &title, QString *path, SessionForm
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters({PcapngFilter, TextFilter, RawFilter});
-    dialog.selectFile(QStringLiteral("session-%1")
-                          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    dialog.selectFile(
+        QStringLiteral("session-%1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
     dialog.setDefaultSuffix(QStringLiteral("pcapng"));
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString &filter) {
         dialog.setDefaultSuffix(filter == PcapngFilter ? QStringLiteral("pcapng")
@@ -156,7 +161,7 @@ bool SessionController::askFile(const QString &title, QString *path, SessionForm
         return false;
     *path = dialog.selectedFiles().constFirst();
     const QString filter = dialog.selectedNameFilter();
-    *format = filter == TextFilter ? SessionFormat::TextLog
+    *format = filter == TextFilter  ? SessionFormat::TextLog
               : filter == RawFilter ? SessionFormat::Raw
                                     : SessionFormat::Pcapng;
     *rawKind = RecordEvent::Received;
@@ -248,9 +253,9 @@ void SessionController::saveDone()
     m_progress = nullptr;
     updateActions();
     const bool ok = m_saveError.isEmpty();
-    const QString text = ok ? QStringLiteral("Session saved to %1 (%2 events)")
-                                  .arg(m_savePath, QLocale().toString(m_saveTotal))
-                            : QStringLiteral("Session not saved to %1: %2").arg(m_savePath, m_saveError);
+    const QString text
+        = ok ? QStringLiteral("Session saved to %1 (%2 events)").arg(m_savePath, QLocale().toString(m_saveTotal))
+             : QStringLiteral("Session not saved to %1: %2").arg(m_savePath, m_saveError);
     message(text);
     if (!ok && m_saveError != QLatin1String("cancelled"))
         warn(QStringLiteral("Save Session"), text);

@@ -41,18 +41,27 @@ QString onOff(bool on)
 QString handshakeName(int handshake)
 {
     switch (handshake) {
-    case 0: return QStringLiteral("none");
-    case 1: return QStringLiteral("XON/XOFF");
-    case 2: return QStringLiteral("RTS/CTS");
-    case 3: return QStringLiteral("none, RTS off");
-    default: return QString::number(handshake);
+    case 0:
+        return QStringLiteral("none");
+    case 1:
+        return QStringLiteral("XON/XOFF");
+    case 2:
+        return QStringLiteral("RTS/CTS");
+    case 3:
+        return QStringLiteral("none, RTS off");
+    default:
+        return QString::number(handshake);
     }
 }
 
 QString countersText(const LineObserver::ErrorCounters &c)
 {
     return QStringLiteral("overrun %1, buffer overrun %2, parity %3, framing %4, break %5")
-        .arg(c.overrun).arg(c.bufferOverrun).arg(c.parity).arg(c.framing).arg(c.breaks);
+        .arg(c.overrun)
+        .arg(c.bufferOverrun)
+        .arg(c.parity)
+        .arg(c.framing)
+        .arg(c.breaks);
 }
 
 bool lockFree(const QString &path)
@@ -67,7 +76,8 @@ bool lockFree(const QString &path)
 
 } // namespace
 
-SessionRecord::SessionRecord(const QString &directory, QObject *parent) : QObject(parent)
+SessionRecord::SessionRecord(const QString &directory, QObject *parent)
+    : QObject(parent)
 {
     m_startMono = LineObserver::now();
     m_startWallNs = realtimeNs();
@@ -113,8 +123,7 @@ SessionRecord::~SessionRecord()
 
 QString SessionRecord::defaultDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-           + QStringLiteral("/NerovaPortlark");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/NerovaPortlark");
 }
 
 QStringList SessionRecord::orphanedSpools(const QString &directory)
@@ -158,7 +167,9 @@ void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, 
         m_markerPending = true;
         append(RecordEvent::NotKept, time, QByteArray(),
                QStringLiteral("Not kept (disk full): %1 events, %2 bytes received, %3 bytes sent")
-                   .arg(m_marker.events).arg(m_marker.received).arg(m_marker.sent));
+                   .arg(m_marker.events)
+                   .arg(m_marker.received)
+                   .arg(m_marker.sent));
     }
 
     RecordEvent e;
@@ -169,8 +180,8 @@ void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, 
     e.lines = m_lines;
     m_index.append(e);
 
-    Pcapng::appendPacket(m_pending, wallTimeNs(time), rtacEventType(kind), m_lines, payload.constData(),
-                         e.length, comment);
+    Pcapng::appendPacket(m_pending, wallTimeNs(time), rtacEventType(kind), m_lines, payload.constData(), e.length,
+                         comment);
     if (m_pending.size() >= EagerFlushBytes)
         writePending();
 }
@@ -183,17 +194,22 @@ void SessionRecord::markNotKept(qint64 time, const QString &comment)
 quint8 SessionRecord::rtacEventType(quint8 kind) const
 {
     switch (kind) {
-    case RecordEvent::Received: return Pcapng::DataRxStart;
-    case RecordEvent::Sent: return Pcapng::DataTxStart;
-    case RecordEvent::BreakSent: return Pcapng::SerialBreak;
-    case RecordEvent::NotKept: return Pcapng::CaptureDataLost;
-    case RecordEvent::Errors: return m_errorEventType;
-    default: return Pcapng::StatusChange;
+    case RecordEvent::Received:
+        return Pcapng::DataRxStart;
+    case RecordEvent::Sent:
+        return Pcapng::DataTxStart;
+    case RecordEvent::BreakSent:
+        return Pcapng::SerialBreak;
+    case RecordEvent::NotKept:
+        return Pcapng::CaptureDataLost;
+    case RecordEvent::Errors:
+        return m_errorEventType;
+    default:
+        return Pcapng::StatusChange;
     }
 }
 
-void SessionRecord::portOpened(qint64 time, const QString &device, const QString &mode, int handshake,
-                               bool reopened)
+void SessionRecord::portOpened(qint64 time, const QString &device, const QString &mode, int handshake, bool reopened)
 {
     m_mode = mode;
     m_haveCounters = false;
@@ -389,8 +405,8 @@ bool SessionRecord::writePending()
     qint64 done = 0;
     int error = 0;
     while (done < m_pending.size()) {
-        const ssize_t n = ::pwrite(m_fd, m_pending.constData() + done, size_t(m_pending.size() - done),
-                                   off_t(start + done));
+        const ssize_t n
+            = ::pwrite(m_fd, m_pending.constData() + done, size_t(m_pending.size() - done), off_t(start + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -438,8 +454,7 @@ bool SessionRecord::writePending()
     m_writeFailed = true;
     emit storageProblem(QStringLiteral("Session record: cannot write to %1 (%2); %3 bytes received, "
                                        "%4 bytes sent not kept")
-                            .arg(QFileInfo(m_path).absolutePath(),
-                                 QString::fromLocal8Bit(std::strerror(error)))
+                            .arg(QFileInfo(m_path).absolutePath(), QString::fromLocal8Bit(std::strerror(error)))
                             .arg(m_lost.received)
                             .arg(m_lost.sent));
     return false;
@@ -447,7 +462,8 @@ bool SessionRecord::writePending()
 
 void SessionRecord::checkFreeSpace()
 {
-    struct statvfs st{};
+    struct statvfs st
+    {};
     if (::fstatvfs(m_fd, &st) != 0)
         return;
     const qint64 free = qint64(st.f_bavail) * qint64(st.f_frsize);

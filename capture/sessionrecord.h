@@ -16,18 +16,18 @@
 struct RecordEvent
 {
     enum Kind : quint8 {
-        Received = 0,     // bytes read from the device
-        Sent = 1,         // bytes handed to the device
-        OutputLines = 2,  // DTR/RTS as the program set them
-        InputLines = 3,   // CTS/DSR/CD/RI as seen
-        Opened = 4,       // the port opened
-        Reopened = 5,     // the same port came back after being lost
-        Closed = 6,       // the program closed the port
-        PortLost = 7,     // the device went away
-        Errors = 8,       // the driver's error counters changed
+        Received = 0,        // bytes read from the device
+        Sent = 1,            // bytes handed to the device
+        OutputLines = 2,     // DTR/RTS as the program set them
+        InputLines = 3,      // CTS/DSR/CD/RI as seen
+        Opened = 4,          // the port opened
+        Reopened = 5,        // the same port came back after being lost
+        Closed = 6,          // the program closed the port
+        PortLost = 7,        // the device went away
+        Errors = 8,          // the driver's error counters changed
         NoErrorCounters = 9, // the device keeps no error counters
-        BreakSent = 10,   // a break was put on the line
-        NotKept = 11,     // events the spool could not keep (disk full)
+        BreakSent = 10,      // a break was put on the line
+        NotKept = 11,        // events the spool could not keep (disk full)
     };
     // Control-line bits, as the RTAC serial link header numbers them.
     enum Line : quint8 {
@@ -41,11 +41,11 @@ struct RecordEvent
     // Flag: the event's packet never reached the spool (payload is lost).
     static constexpr quint16 FlagLost = 0x0001;
 
-    qint64 time = 0;   // CLOCK_MONOTONIC nanoseconds, taken where it happened
-    qint64 offset = 0; // file offset of the event's packet block in the spool
+    qint64 time = 0;    // CLOCK_MONOTONIC nanoseconds, taken where it happened
+    qint64 offset = 0;  // file offset of the event's packet block in the spool
     quint32 length = 0; // payload bytes (data events; 0 for line events)
     quint8 kind = Received;
-    quint8 lines = 0;   // the control lines in force at the event
+    quint8 lines = 0; // the control lines in force at the event
     quint16 flags = 0;
 
     static bool isDataKind(quint8 k) { return k == Received || k == Sent; }
@@ -62,7 +62,9 @@ static_assert(sizeof(RecordEvent) == 24, "the index is meant to stay small per e
 // every 50 ms (sooner when it grows large), so a crash loses at most that.
 // The spool is locked while the record owns it; a spool whose lock is free
 // was left by a run that ended without cleaning up (see orphanedSpools()).
-class SessionRecord : public QObject, public LineObserver
+class SessionRecord
+    : public QObject
+    , public LineObserver
 {
     Q_OBJECT
 
@@ -82,8 +84,7 @@ public:
     QString errorString() const { return m_error; }
 
     // --- LineObserver: the events, with the time they happened.
-    void portOpened(qint64 time, const QString &device, const QString &mode, int handshake,
-                    bool reopened) override;
+    void portOpened(qint64 time, const QString &device, const QString &mode, int handshake, bool reopened) override;
     void portClosed(qint64 time) override;
     void portLost(qint64 time, const QString &reason) override;
     void bytesReceived(qint64 time, const QByteArray &bytes) override;
@@ -167,9 +168,9 @@ private:
     QString m_path;
     QString m_error;
     bool m_keep = false;
-    QByteArray m_pending;      // packet blocks not yet written
+    QByteArray m_pending;             // packet blocks not yet written
     std::atomic<qint64> m_flushed{0}; // spool file size
-    qint64 m_announced = 0;    // events already signalled
+    qint64 m_announced = 0;           // events already signalled
     QTimer m_flushTimer;
     int m_ticks = 0;
     bool m_writeFailed = false;

@@ -12,15 +12,22 @@ constexpr qsizetype BufferBytes = 1 << 20;
 const char *tagOf(quint8 kind)
 {
     switch (kind) {
-    case RecordEvent::Received: return "RX";
-    case RecordEvent::Sent: return "TX";
+    case RecordEvent::Received:
+        return "RX";
+    case RecordEvent::Sent:
+        return "TX";
     case RecordEvent::OutputLines:
-    case RecordEvent::InputLines: return "LINE";
+    case RecordEvent::InputLines:
+        return "LINE";
     case RecordEvent::Errors:
-    case RecordEvent::NoErrorCounters: return "ERRORS";
-    case RecordEvent::BreakSent: return "BREAK";
-    case RecordEvent::NotKept: return "NOTKEPT";
-    default: return "PORT";
+    case RecordEvent::NoErrorCounters:
+        return "ERRORS";
+    case RecordEvent::BreakSent:
+        return "BREAK";
+    case RecordEvent::NotKept:
+        return "NOTKEPT";
+    default:
+        return "PORT";
     }
 }
 
@@ -76,9 +83,11 @@ QByteArray textLogLine(const SessionRecord &record, qint64 i)
 }
 
 SessionWriter::SessionWriter(const SessionRecord &record, QIODevice *out, const Options &options)
-    : m_record(record), m_out(out), m_options(options), m_splitter(options.gapNs, options.characterNs)
-{
-}
+    : m_record(record)
+    , m_out(out)
+    , m_options(options)
+    , m_splitter(options.gapNs, options.characterNs)
+{}
 
 bool SessionWriter::begin(qint64 first)
 {

@@ -14,46 +14,67 @@ constexpr int kShownCacheRows = 512;
 QColor rowColour(quint8 kind)
 {
     switch (kind) {
-    case RecordEvent::Received: return QColor(0xFF, 0xFF, 0xFF);
-    case RecordEvent::Sent: return QColor(0xE4, 0xEE, 0xFF);
+    case RecordEvent::Received:
+        return QColor(0xFF, 0xFF, 0xFF);
+    case RecordEvent::Sent:
+        return QColor(0xE4, 0xEE, 0xFF);
     case RecordEvent::OutputLines:
-    case RecordEvent::InputLines: return QColor(0xFF, 0xF6, 0xC8);
+    case RecordEvent::InputLines:
+        return QColor(0xFF, 0xF6, 0xC8);
     case RecordEvent::Opened:
     case RecordEvent::Reopened:
-    case RecordEvent::Closed: return QColor(0xDD, 0xF4, 0xDD);
-    case RecordEvent::BreakSent: return QColor(0xFF, 0xE4, 0xC4);
-    case RecordEvent::NoErrorCounters: return QColor(0xEC, 0xEC, 0xEC);
+    case RecordEvent::Closed:
+        return QColor(0xDD, 0xF4, 0xDD);
+    case RecordEvent::BreakSent:
+        return QColor(0xFF, 0xE4, 0xC4);
+    case RecordEvent::NoErrorCounters:
+        return QColor(0xEC, 0xEC, 0xEC);
     case RecordEvent::PortLost:
     case RecordEvent::Errors:
-    case RecordEvent::NotKept: return QColor(0xFF, 0xD6, 0xD6);
-    default: return QColor(0xFF, 0xFF, 0xFF);
+    case RecordEvent::NotKept:
+        return QColor(0xFF, 0xD6, 0xD6);
+    default:
+        return QColor(0xFF, 0xFF, 0xFF);
     }
 }
 
 QString kindText(quint8 kind)
 {
     switch (kind) {
-    case RecordEvent::Received: return QStringLiteral("RX");
-    case RecordEvent::Sent: return QStringLiteral("TX");
-    case RecordEvent::OutputLines: return QStringLiteral("DTR/RTS");
-    case RecordEvent::InputLines: return QStringLiteral("Inputs");
-    case RecordEvent::Opened: return QStringLiteral("Open");
-    case RecordEvent::Reopened: return QStringLiteral("Reopen");
-    case RecordEvent::Closed: return QStringLiteral("Close");
-    case RecordEvent::PortLost: return QStringLiteral("Lost");
-    case RecordEvent::Errors: return QStringLiteral("Errors");
-    case RecordEvent::NoErrorCounters: return QStringLiteral("Counters");
-    case RecordEvent::BreakSent: return QStringLiteral("Break");
-    case RecordEvent::NotKept: return QStringLiteral("Not kept");
-    default: return QStringLiteral("?");
+    case RecordEvent::Received:
+        return QStringLiteral("RX");
+    case RecordEvent::Sent:
+        return QStringLiteral("TX");
+    case RecordEvent::OutputLines:
+        return QStringLiteral("DTR/RTS");
+    case RecordEvent::InputLines:
+        return QStringLiteral("Inputs");
+    case RecordEvent::Opened:
+        return QStringLiteral("Open");
+    case RecordEvent::Reopened:
+        return QStringLiteral("Reopen");
+    case RecordEvent::Closed:
+        return QStringLiteral("Close");
+    case RecordEvent::PortLost:
+        return QStringLiteral("Lost");
+    case RecordEvent::Errors:
+        return QStringLiteral("Errors");
+    case RecordEvent::NoErrorCounters:
+        return QStringLiteral("Counters");
+    case RecordEvent::BreakSent:
+        return QStringLiteral("Break");
+    case RecordEvent::NotKept:
+        return QStringLiteral("Not kept");
+    default:
+        return QStringLiteral("?");
     }
 }
 
 } // namespace
 
-TimelineModel::TimelineModel(QObject *parent) : QAbstractTableModel(parent)
-{
-}
+TimelineModel::TimelineModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{}
 
 QString TimelineModel::durationText(qint64 ns)
 {
@@ -136,10 +157,11 @@ QList<QByteArray> TimelineModel::rowBytes(const QList<int> &rows) const
         if (row >= 0 && row < m_rows) {
             const RecordPacket p = m_splitter.packet(row);
             bytes.reserve(qsizetype(p.length));
-            reader.forEach(p.firstEvent, p.firstEvent + p.eventCount, [&](qint64, const RecordEvent &, QByteArrayView b) {
-                bytes.append(b);
-                return true;
-            });
+            reader.forEach(p.firstEvent, p.firstEvent + p.eventCount,
+                           [&](qint64, const RecordEvent &, QByteArrayView b) {
+                               bytes.append(b);
+                               return true;
+                           });
         }
         out.append(bytes);
     }
@@ -172,7 +194,8 @@ QString TimelineModel::cellText(int row, int column) const
     case Time: {
         const qint64 wall = m_record->wallTimeNs(first.time);
         const QDateTime t = QDateTime::fromMSecsSinceEpoch(wall / 1000000);
-        return t.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("%1").arg((wall / 1000) % 1000, 3, 10, QLatin1Char('0'));
+        return t.toString(QStringLiteral("HH:mm:ss.zzz"))
+               + QStringLiteral("%1").arg((wall / 1000) % 1000, 3, 10, QLatin1Char('0'));
     }
     case Relative:
         return QStringLiteral("%1").arg(double(first.time - m_record->startMonotonic()) / 1e9, 0, 'f', 6);
@@ -241,8 +264,7 @@ QVariant TimelineModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (index.column() == Time) {
             const RecordEvent e = m_record->event(m_splitter.packet(index.row()).firstEvent);
-            return QDateTime::fromMSecsSinceEpoch(m_record->wallTimeNs(e.time) / 1000000)
-                .toString(Qt::ISODateWithMs);
+            return QDateTime::fromMSecsSinceEpoch(m_record->wallTimeNs(e.time) / 1000000).toString(Qt::ISODateWithMs);
         }
         return {};
     default:
@@ -265,13 +287,21 @@ QVariant TimelineModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
-    case Time: return QStringLiteral("Time");
-    case Relative: return QStringLiteral("Since start (s)");
-    case Gap: return QStringLiteral("Gap before");
-    case Direction: return QStringLiteral("Event");
-    case Length: return QStringLiteral("Bytes");
-    case Hex: return QStringLiteral("Hex");
-    case Text: return QStringLiteral("Text");
-    default: return {};
+    case Time:
+        return QStringLiteral("Time");
+    case Relative:
+        return QStringLiteral("Since start (s)");
+    case Gap:
+        return QStringLiteral("Gap before");
+    case Direction:
+        return QStringLiteral("Event");
+    case Length:
+        return QStringLiteral("Bytes");
+    case Hex:
+        return QStringLiteral("Hex");
+    case Text:
+        return QStringLiteral("Text");
+    default:
+        return {};
     }
 }

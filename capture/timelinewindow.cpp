@@ -36,7 +36,8 @@ enum GapUnit { CharacterTimes = 0, Milliseconds = 1 };
 enum FindKind { FindText = 0, FindHex = 1 };
 } // namespace
 
-TimelineWindow::TimelineWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+TimelineWindow::TimelineWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmTimeline"));
     setWindowTitle(QStringLiteral("Timeline"));
@@ -401,8 +402,8 @@ void TimelineWindow::showStatus()
     text += m_follow ? QStringLiteral(", following the newest") : QStringLiteral(", scrolled away (End follows again)");
     const qint64 ch = characterNs();
     if (gapUnit->currentIndex() == CharacterTimes)
-        text += QStringLiteral(", gap %1 at %2").arg(TimelineModel::durationText(gapNs()),
-                                                     m_mode.isEmpty() ? kDefaultMode : m_mode);
+        text += QStringLiteral(", gap %1 at %2")
+                    .arg(TimelineModel::durationText(gapNs()), m_mode.isEmpty() ? kDefaultMode : m_mode);
     else if (ch > 0)
         text += QStringLiteral(", gap %1 character times").arg(double(gapNs()) / double(ch), 0, 'f', 2);
     statusLabel->setText(text);
@@ -450,8 +451,7 @@ bool TimelineWindow::exportSelection(ByteExport::Format format, const QString &f
 {
     const QByteArray bytes = selectionBytes(format);
     QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
-        || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("Could not write %1: %2").arg(fileName, file.errorString()));
         return false;

@@ -15,8 +15,8 @@ namespace {
 
 // Three-character control mnemonics of codes 0..31, two-letter names padded
 // with a blank on the right.
-constexpr char kMnemonics[] =
-    "NULSOHSTXETXEOTENQACKBELBS HT LF VT FF CR SO SI DLEDC1DC2DC3DC4NAKSYNETBCANEM SUBESCFS GS RS US ";
+constexpr char kMnemonics[]
+    = "NULSOHSTXETXEOTENQACKBELBS HT LF VT FF CR SO SI DLEDC1DC2DC3DC4NAKSYNETBCANEM SUBESCFS GS RS US ";
 static_assert(sizeof(kMnemonics) - 1 == 96);
 
 constexpr int kTabCells = 8;
@@ -81,8 +81,8 @@ QString AsciiChartRowDisplay(const QByteArray &row)
 }
 
 AsciiChart::AsciiChart(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                          | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("AsciiChart"));
     setWindowTitle(QStringLiteral("ASCII Chart"));
@@ -116,7 +116,7 @@ AsciiChart::AsciiChart(QWidget *parent)
     Label3->setGeometry(twips(2640, 120, 855, 495));
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    for (QLabel *label : { Label1, Label2, Label3 }) {
+    for (QLabel *label : {Label1, Label2, Label3}) {
         label->setFont(formFont);
         label->setTextFormat(Qt::PlainText);
     }

@@ -45,8 +45,8 @@ protected:
 } // namespace
 
 frmAbout::frmAbout(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Portlark"));
@@ -169,15 +169,13 @@ void frmAbout::Label4_Click()
 QStringList frmAbout::defaultSysInfoPrograms()
 {
     // KDE's and the GTK desktops' hardware and system overviews.
-    return {QStringLiteral("kinfocenter"), QStringLiteral("hardinfo2"),
-            QStringLiteral("hardinfo"),    QStringLiteral("lshw-gtk"),
-            QStringLiteral("xfce4-about"), QStringLiteral("mate-system-info")};
+    return {QStringLiteral("kinfocenter"), QStringLiteral("hardinfo2"),   QStringLiteral("hardinfo"),
+            QStringLiteral("lshw-gtk"),    QStringLiteral("xfce4-about"), QStringLiteral("mate-system-info")};
 }
 
 QString frmAbout::findSysInfoProgram() const
 {
-    const QString path = sysInfoSearchPath.isEmpty() ? qEnvironmentVariable("PATH")
-                                                      : sysInfoSearchPath;
+    const QString path = sysInfoSearchPath.isEmpty() ? qEnvironmentVariable("PATH") : sysInfoSearchPath;
     const QStringList dirs = path.split(QDir::listSeparator(), Qt::SkipEmptyParts);
     for (const QString &program : sysInfoPrograms) {
         for (const QString &dir : dirs) {

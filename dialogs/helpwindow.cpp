@@ -79,8 +79,7 @@ bool HelpWindow::showTopic(Topic topic, QWidget *owner)
         showMissingFile();
     } else {
         QUrl url = QUrl::fromLocalFile(m_file);
-        url.setFragment(QString::fromUtf16(topic == Topic::Index ? HelpIndexAnchor
-                                                                 : HelpContentsAnchor));
+        url.setFragment(QString::fromUtf16(topic == Topic::Index ? HelpIndexAnchor : HelpContentsAnchor));
         // Reload every time so an edited help file shows; the name does not
         // say HTML, so the type is given.
         m_browser->clearHistory();

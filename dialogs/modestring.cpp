@@ -51,8 +51,8 @@ const auto &clamped(const List &list, qint32 index)
 
 } // namespace
 
-void ParseModeString(const QString &mode, qint32 &baudIndex, qint32 &parityIndex,
-                     qint32 &dataBitsIndex, qint32 &stopBitsIndex)
+void ParseModeString(const QString &mode, qint32 &baudIndex, qint32 &parityIndex, qint32 &dataBitsIndex,
+                     qint32 &stopBitsIndex)
 {
     QStringView rest(mode);
 
@@ -82,8 +82,7 @@ void ParseModeString(const QString &mode, qint32 &baudIndex, qint32 &parityIndex
 
 QString BuildModeString(qint32 baud, qint32 parity, qint32 dataBits, qint32 stopBits)
 {
-    return QString::number(clamped(BaudList, baud).rate) + u','
-        + QChar(clamped(ParityList, parity).letter) + u','
-        + QString::fromUtf16(clamped(DataBitsList, dataBits).text) + u','
-        + QString::fromUtf16(clamped(StopBitsList, stopBits).text);
+    return QString::number(clamped(BaudList, baud).rate) + u',' + QChar(clamped(ParityList, parity).letter) + u','
+           + QString::fromUtf16(clamped(DataBitsList, dataBits).text) + u','
+           + QString::fromUtf16(clamped(StopBitsList, stopBits).text);
 }

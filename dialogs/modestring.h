@@ -89,8 +89,8 @@ inline constexpr std::array<FlowEntry, 3> FlowControlList{{
 // numbers, parity by its first letter in either case ("even"), numbers such as
 // "9600.0" that equal a listed value; anything after the fourth field is
 // ignored. A field that is missing or not in its list changes nothing.
-void ParseModeString(const QString &mode, qint32 &baudIndex, qint32 &parityIndex,
-                     qint32 &dataBitsIndex, qint32 &stopBitsIndex);
+void ParseModeString(const QString &mode, qint32 &baudIndex, qint32 &parityIndex, qint32 &dataBitsIndex,
+                     qint32 &stopBitsIndex);
 
 // The canonical mode string of four list positions, such as "115200,E,7,1.5".
 // An index outside its list (which the dialog never produces) is clamped to

@@ -38,9 +38,11 @@ QTableWidgetItem *cell(const QString &text)
 
 } // namespace
 
-PortsDialog::PortsDialog(const ComPortMap &map, const QList<DeviceInventory::Device> &present,
-                         HolderLookup holders, QWidget *parent)
-    : QDialog(parent), m_map(map), m_present(present)
+PortsDialog::PortsDialog(const ComPortMap &map, const QList<DeviceInventory::Device> &present, HolderLookup holders,
+                         QWidget *parent)
+    : QDialog(parent)
+    , m_map(map)
+    , m_present(present)
 {
     setObjectName(QStringLiteral("PortsDialog"));
     setWindowTitle(QStringLiteral("Ports"));
@@ -96,9 +98,8 @@ PortsDialog::PortsDialog(const ComPortMap &map, const QList<DeviceInventory::Dev
         t->horizontalHeader()->setStretchLastSection(true);
     }
 
-    connect(cmdAssign, &QPushButton::clicked, this, [this] {
-        assign(tblDevices->currentRow(), cboCom->currentData().toInt());
-    });
+    connect(cmdAssign, &QPushButton::clicked, this,
+            [this] { assign(tblDevices->currentRow(), cboCom->currentData().toInt()); });
     connect(cmdUnassign, &QPushButton::clicked, this, [this] { unassign(tblPorts->currentRow() + 1); });
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -204,8 +205,9 @@ void PortsDialog::fill()
         const DeviceInventory::Device &d = m_present[row];
         const int com = comOf(d);
         tblDevices->setItem(row, 0, cell(com > 0 ? QStringLiteral("COM%1").arg(com) : QStringLiteral("none")));
-        tblDevices->setItem(row, 1, cell(d.stablePath.isEmpty() ? QStringLiteral("(no stable name)")
-                                                                : QFileInfo(d.stablePath).fileName()));
+        tblDevices->setItem(
+            row, 1,
+            cell(d.stablePath.isEmpty() ? QStringLiteral("(no stable name)") : QFileInfo(d.stablePath).fileName()));
         tblDevices->setItem(row, 2, cell(d.path));
         tblDevices->setItem(row, 3, cell(d.description()));
         tblDevices->setItem(row, 4, cell(d.serial));
@@ -225,8 +227,8 @@ void PortsDialog::fill()
                 return nodeOf(d.path) == node || d.stablePath == device;
             });
             if (match != m_present.cend())
-                state = QStringLiteral("plugged in: %1").arg(match->description().isEmpty() ? match->path
-                                                                                             : match->description());
+                state = QStringLiteral("plugged in: %1")
+                            .arg(match->description().isEmpty() ? match->path : match->description());
             else
                 state = QFileInfo::exists(device) ? QStringLiteral("present") : QStringLiteral("not connected");
             if (!own)

@@ -25,8 +25,8 @@ public:
     // `holders` tells for a device path who else has it open ("" for nobody).
     using HolderLookup = std::function<QString(const QString &device)>;
 
-    PortsDialog(const ComPortMap &map, const QList<DeviceInventory::Device> &present,
-                HolderLookup holders = {}, QWidget *parent = nullptr);
+    PortsDialog(const ComPortMap &map, const QList<DeviceInventory::Device> &present, HolderLookup holders = {},
+                QWidget *parent = nullptr);
 
     // The map as edited (entries and the devices left without a number).
     const ComPortMap &map() const { return m_map; }

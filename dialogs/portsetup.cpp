@@ -48,8 +48,8 @@ void selectWithin(QComboBox *combo, qint32 index)
 } // namespace
 
 PortSetup::PortSetup(SerialPortControl &comm, QWidget *terminalWindow)
-    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                           | Qt::WindowCloseButtonHint)
     , m_comm(comm)
     , m_terminalWindow(terminalWindow)
 {
@@ -68,12 +68,14 @@ PortSetup::PortSetup(SerialPortControl &comm, QWidget *terminalWindow)
     bold.setBold(true);
     setFont(bold);
 
-    struct LabelSpec { const char16_t *text; QRect rect; };
+    struct LabelSpec
+    {
+        const char16_t *text;
+        QRect rect;
+    };
     const LabelSpec labels[5] = {
-        {u"Baud Rate:", twipsRect(240, 240, 975, 195)},
-        {u"Data Bits:", twipsRect(240, 960, 855, 195)},
-        {u"Parity:", twipsRect(240, 600, 555, 195)},
-        {u"Stop Bits:", twipsRect(240, 1320, 840, 195)},
+        {u"Baud Rate:", twipsRect(240, 240, 975, 195)},      {u"Data Bits:", twipsRect(240, 960, 855, 195)},
+        {u"Parity:", twipsRect(240, 600, 555, 195)},         {u"Stop Bits:", twipsRect(240, 1320, 840, 195)},
         {u"Flow Control:", twipsRect(240, 1680, 1125, 195)},
     };
     for (int i = 0; i < 5; ++i) {
@@ -107,8 +109,7 @@ PortSetup::PortSetup(SerialPortControl &comm, QWidget *terminalWindow)
         return button;
     };
     OK_Button = makeButton("OK_Button", QStringLiteral("OK"), twipsRect(3720, 240, 1095, 375));
-    Cancel_Button = makeButton("Cancel_Button", QStringLiteral("Cancel"),
-                               twipsRect(3720, 720, 1095, 375));
+    Cancel_Button = makeButton("Cancel_Button", QStringLiteral("Cancel"), twipsRect(3720, 720, 1095, 375));
     HelpButton = makeButton("HelpButton", QStringLiteral("Help"), twipsRect(3720, 1200, 1095, 375));
     OK_Button->setDefault(true);
     OK_Button->installEventFilter(this);
@@ -118,8 +119,8 @@ PortSetup::PortSetup(SerialPortControl &comm, QWidget *terminalWindow)
     connect(Cancel_Button, &QPushButton::clicked, this, &PortSetup::Cancel_Button_Click);
     connect(HelpButton, &QPushButton::clicked, this, &PortSetup::HelpButton_Click);
 
-    QWidget *order[] = {OK_Button, Cancel_Button, BaudCombo, ParityCombo,
-                        DataBitsCombo, StopBitsCombo, FlowCtrlCombo, HelpButton};
+    QWidget *order[]
+        = {OK_Button, Cancel_Button, BaudCombo, ParityCombo, DataBitsCombo, StopBitsCombo, FlowCtrlCombo, HelpButton};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     OK_Button->setFocus();

@@ -15,7 +15,9 @@ constexpr int AnnounceMs = 1000;
 } // namespace
 
 PaneStorage::PaneStorage(ByteLineEdit *pane, QStatusBar *status, const QString &folder, qsizetype memoryLimit)
-    : QObject(pane), m_pane(pane), m_limit(memoryLimit)
+    : QObject(pane)
+    , m_pane(pane)
+    , m_limit(memoryLimit)
 {
     setObjectName(QStringLiteral("paneStorage"));
     if (!m_file.open(folder)) {
@@ -106,15 +108,18 @@ void PaneStorage::showProblem()
     QString text;
     if (m_seenLost > 0 && m_failing)
         text = QStringLiteral("Input pane: cannot keep received bytes (%1); %2 bytes not kept")
-                   .arg(m_lossReason).arg(m_seenLost);
+                   .arg(m_lossReason)
+                   .arg(m_seenLost);
     else if (m_seenLost > 0)
         text = QStringLiteral("Input pane: %1 received bytes were not kept (%2)").arg(m_seenLost).arg(m_lossReason);
     else if (!m_file.isOpen())
         text = QStringLiteral("Input pane: cannot keep old bytes on disk (%1); past %2 MiB, received bytes are "
                               "not kept")
-                   .arg(m_openError).arg(m_limit >> 20);
+                   .arg(m_openError)
+                   .arg(m_limit >> 20);
     else if (m_nearFull)
-        text = QStringLiteral("Input pane: disk nearly full (%1 MiB free in %2)").arg(m_free >> 20).arg(m_file.folder());
+        text
+            = QStringLiteral("Input pane: disk nearly full (%1 MiB free in %2)").arg(m_free >> 20).arg(m_file.folder());
     if (text == m_problem)
         return;
     m_problem = text;

@@ -65,11 +65,11 @@ private:
     QPointer<QLabel> m_label;
     QString m_problem;
 
-    qint64 m_seenLost = 0;      // the store's lost count at the last look
-    qint64 m_unannounced = 0;   // lost bytes not yet in an announcement
+    qint64 m_seenLost = 0;    // the store's lost count at the last look
+    qint64 m_unannounced = 0; // lost bytes not yet in an announcement
     QString m_lossReason;
     QTimer m_announceTimer;
-    bool m_failing = false;     // the file refused the store's last spill
+    bool m_failing = false;      // the file refused the store's last spill
     qint64 m_spilledAtCheck = 0; // spilled bytes at the last free-space look
     qint64 m_free = -1;          // free space on the file's disk at that look
     bool m_nearFull = false;

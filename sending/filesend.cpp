@@ -7,7 +7,8 @@
 #include <algorithm>
 
 FileSend::FileSend(PacedWriter *writer, QObject *parent)
-    : QObject(parent), m_writer(writer)
+    : QObject(parent)
+    , m_writer(writer)
 {
     m_tick.setInterval(ProgressInterval);
     connect(&m_tick, &QTimer::timeout, this, &FileSend::feed);

@@ -3,7 +3,8 @@
 #include "serialportcontrol.h"
 
 LinePulser::LinePulser(SerialPortControl *port, QObject *parent)
-    : QObject(parent), m_port(port)
+    : QObject(parent)
+    , m_port(port)
 {
     for (const Line line : {Dtr, Rts}) {
         m_pulses[line].timer.setSingleShot(true);

@@ -3,7 +3,8 @@
 #include "serialportcontrol.h"
 
 PacedWriter::PacedWriter(SerialPortControl *port, QObject *parent)
-    : QObject(parent), m_port(port)
+    : QObject(parent)
+    , m_port(port)
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);

@@ -55,8 +55,8 @@ private:
     Pacing m_pacing;
     QByteArray m_buffer;
     qsizetype m_offset = 0;
-    QTimer m_timer;      // the pause after a unit
-    QTimer m_drainPoll;  // looks whether the port has taken the unit
+    QTimer m_timer;     // the pause after a unit
+    QTimer m_drainPoll; // looks whether the port has taken the unit
     QDeadlineTimer m_pauseEnds;
     bool m_draining = false; // waiting for the port to take the last unit
     int m_nextDelay = 0;     // the pause once it has

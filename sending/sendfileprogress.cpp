@@ -9,7 +9,8 @@
 #include <QPushButton>
 
 SendFileProgress::SendFileProgress(FileSend *send, QWidget *parent)
-    : QDialog(parent), m_send(send)
+    : QDialog(parent)
+    , m_send(send)
 {
     setObjectName(QStringLiteral("SendFileProgress"));
     setWindowTitle(QStringLiteral("Send File"));

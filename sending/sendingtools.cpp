@@ -27,9 +27,8 @@ constexpr int MessageTime = 8000; // ms a status bar message stays
 int readMs(const QSettings &settings, const char *key, int fallback, int maximum)
 {
     bool ok = false;
-    const int value = settings.value(QLatin1String(Pacing::SettingsGroup) + u'/' + QLatin1String(key))
-                          .toString()
-                          .toInt(&ok);
+    const int value
+        = settings.value(QLatin1String(Pacing::SettingsGroup) + u'/' + QLatin1String(key)).toString().toInt(&ok);
     return ok && value >= 1 && value <= maximum ? value : fallback;
 }
 
@@ -70,7 +69,10 @@ bool askPacing(QWidget *parent, Pacing *pacing)
 } // namespace
 
 SendingTools::SendingTools(SerialPortControl *port, QMenu *menu, QStatusBar *statusBar, QWidget *window)
-    : QObject(window), m_port(port), m_statusBar(statusBar), m_window(window)
+    : QObject(window)
+    , m_port(port)
+    , m_statusBar(statusBar)
+    , m_window(window)
 {
     m_writer = new PacedWriter(port, this);
     m_fileSend = new FileSend(m_writer, this);
@@ -82,15 +84,18 @@ SendingTools::SendingTools(SerialPortControl *port, QMenu *menu, QStatusBar *sta
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    mnuSendFile = action(QStringLiteral("mnuSendFile"), QStringLiteral("Send &File..."), &SendingTools::mnuSendFile_Click);
+    mnuSendFile
+        = action(QStringLiteral("mnuSendFile"), QStringLiteral("Send &File..."), &SendingTools::mnuSendFile_Click);
     mnuSendPacing = action(QStringLiteral("mnuSendPacing"), QStringLiteral("Send Pa&cing..."),
                            &SendingTools::mnuSendPacing_Click);
-    mnuSendBreak = action(QStringLiteral("mnuSendBreak"), QStringLiteral("Send &Break..."),
-                          &SendingTools::mnuSendBreak_Click);
-    mnuPulseDTR = action(QStringLiteral("mnuPulseDTR"), QStringLiteral("Pulse &DTR..."), &SendingTools::mnuPulseDTR_Click);
-    mnuPulseRTS = action(QStringLiteral("mnuPulseRTS"), QStringLiteral("Pulse &RTS..."), &SendingTools::mnuPulseRTS_Click);
-    mnuDropOutput = action(QStringLiteral("mnuDropOutput"), QStringLiteral("Drop &Queued Output"),
-                           &SendingTools::dropOutput);
+    mnuSendBreak
+        = action(QStringLiteral("mnuSendBreak"), QStringLiteral("Send &Break..."), &SendingTools::mnuSendBreak_Click);
+    mnuPulseDTR
+        = action(QStringLiteral("mnuPulseDTR"), QStringLiteral("Pulse &DTR..."), &SendingTools::mnuPulseDTR_Click);
+    mnuPulseRTS
+        = action(QStringLiteral("mnuPulseRTS"), QStringLiteral("Pulse &RTS..."), &SendingTools::mnuPulseRTS_Click);
+    mnuDropOutput
+        = action(QStringLiteral("mnuDropOutput"), QStringLiteral("Drop &Queued Output"), &SendingTools::dropOutput);
     mnuDropOutput->setEnabled(false);
     menu->addSeparator();
 
@@ -153,8 +158,8 @@ bool SendingTools::startFileSend(const QString &path)
     }
     QString error;
     if (!m_fileSend->start(path, &error)) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Send File"),
-                        QStringLiteral("The file cannot be sent."), QMessageBox::Ok, m_window);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Send File"), QStringLiteral("The file cannot be sent."),
+                        QMessageBox::Ok, m_window);
         box.setObjectName(QStringLiteral("SendFileErrorBox"));
         box.setInformativeText(error);
         box.exec();

@@ -64,8 +64,8 @@ void ComPortMap::readSettings(QSettings &settings)
             continue;
         // A path holding commas, written without quotes, reads back as a list.
         const QVariant value = settings.value(key);
-        const QString device = (value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
-                                                                          : value.toString()).trimmed();
+        const QString device
+            = (value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',') : value.toString()).trimmed();
         if (!device.isEmpty())
             read.insert(com, device);
     }
@@ -184,8 +184,8 @@ int ComPortMap::assignDevice(const QString &device, const QString &byIdDir)
 QMap<QString, QString> ComPortMap::stableLinks(const QString &byIdDir)
 {
     QMap<QString, QString> stableOf;
-    const QFileInfoList links = QDir(byIdDir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot,
-                                                           QDir::Name);
+    const QFileInfoList links
+        = QDir(byIdDir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &link : links) {
         const QString target = link.canonicalFilePath();
         if (link.isSymLink() && !target.isEmpty() && !stableOf.contains(target))

@@ -29,7 +29,8 @@ QString systemError(int error)
 
 } // namespace
 
-DeviceBackend::DeviceBackend(QObject *parent) : SerialBackend(parent)
+DeviceBackend::DeviceBackend(QObject *parent)
+    : SerialBackend(parent)
 {
     connect(&m_watch, &ModemLineWatch::linesChanged, this, &SerialBackend::linesChanged);
     connect(&m_watch, &ModemLineWatch::lost, this, &DeviceBackend::scheduleGone);
@@ -284,9 +285,12 @@ void DeviceBackend::scheduleGone(const QString &reason)
     m_watch.stop();
     // Told from the event loop, away from QSerialPort's own signal, and only
     // if this same port is still open by then.
-    QMetaObject::invokeMethod(this, [this, reason, port = QPointer<QSerialPort>(m_serial)] {
-        m_gonePending = false;
-        if (port && port == m_serial)
-            emit gone(reason);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason, port = QPointer<QSerialPort>(m_serial)] {
+            m_gonePending = false;
+            if (port && port == m_serial)
+                emit gone(reason);
+        },
+        Qt::QueuedConnection);
 }

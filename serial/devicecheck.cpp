@@ -24,9 +24,7 @@ QString NotSerialDeviceReason(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QString();
 
-    const auto notSerial = [](const QString &what) {
-        return QStringLiteral("not a serial device but %1").arg(what);
-    };
+    const auto notSerial = [](const QString &what) { return QStringLiteral("not a serial device but %1").arg(what); };
     if (S_ISREG(st.st_mode))
         return notSerial(QStringLiteral("a regular file"));
     if (S_ISFIFO(st.st_mode))

@@ -36,7 +36,8 @@ QString usbDeviceDir(const QString &ttyDevice, const QString &sysRoot)
 QString DeviceInventory::Device::description() const
 {
     // "Arduino (www.arduino.cc)" makes the "Arduino Uno": its first word says it.
-    const QString makerWord = maker.section(QRegularExpression(QStringLiteral("[\\s(]")), 0, 0, QString::SectionSkipEmpty);
+    const QString makerWord
+        = maker.section(QRegularExpression(QStringLiteral("[\\s(]")), 0, 0, QString::SectionSkipEmpty);
     if (maker.isEmpty() || (!makerWord.isEmpty() && product.startsWith(makerWord, Qt::CaseInsensitive)))
         return product;
     if (product.isEmpty())

@@ -12,12 +12,14 @@
 
 namespace {
 
-constexpr uint32_t WatchMask = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF
-                               | IN_ONLYDIR;
+constexpr uint32_t WatchMask
+    = IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_ONLYDIR;
 
 } // namespace
 
-DeviceWatcher::DeviceWatcher(QObject *parent) : QObject(parent) {}
+DeviceWatcher::DeviceWatcher(QObject *parent)
+    : QObject(parent)
+{}
 
 DeviceWatcher::~DeviceWatcher()
 {

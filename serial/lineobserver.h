@@ -34,8 +34,7 @@ public:
     // The port opened: `device` is the path opened, `mode` the mode text
     // ("9600,N,8,1"), `handshake` the flow-control number. `reopened` is true
     // when the same port came back after being lost.
-    virtual void portOpened(qint64 time, const QString &device, const QString &mode, int handshake,
-                            bool reopened) = 0;
+    virtual void portOpened(qint64 time, const QString &device, const QString &mode, int handshake, bool reopened) = 0;
     // The program closed the port.
     virtual void portClosed(qint64 time) = 0;
     // The device went away; `reason` as LastError() gives it.

@@ -5,7 +5,11 @@
 #include <QMetaObject>
 #include <QPointer>
 
-LoopbackPlug::LoopbackPlug(bool dtr, bool rts, QObject *parent) : QObject(parent), m_dtr(dtr), m_rts(rts) {}
+LoopbackPlug::LoopbackPlug(bool dtr, bool rts, QObject *parent)
+    : QObject(parent)
+    , m_dtr(dtr)
+    , m_rts(rts)
+{}
 
 void LoopbackPlug::write(const QByteArray &bytes)
 {

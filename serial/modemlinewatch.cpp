@@ -31,7 +31,8 @@ QString systemError(int error)
 
 } // namespace
 
-ModemLineWatch::ModemLineWatch(QObject *parent) : QObject(parent)
+ModemLineWatch::ModemLineWatch(QObject *parent)
+    : QObject(parent)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModemLineWatch::poll);
 }

@@ -110,8 +110,7 @@ PortHolders::Scan PortHolders::find(const QString &device, const QString &procRo
         holder.user = userOf(pidDir);
         scan.holders.append(holder);
     }
-    std::sort(scan.holders.begin(), scan.holders.end(),
-              [](const Holder &a, const Holder &b) { return a.pid < b.pid; });
+    std::sort(scan.holders.begin(), scan.holders.end(), [](const Holder &a, const Holder &b) { return a.pid < b.pid; });
     return scan;
 }
 
@@ -139,15 +138,13 @@ QString PortHolders::describe(const Scan &scan, const QString &device, const QSt
     }
     const bool prober = std::any_of(scan.holders.begin(), scan.holders.end(), &PortHolders::isModemProber);
     if (prober) {
-        const QString match = udevMatch.isEmpty()
-                                  ? QStringLiteral("KERNEL==\"%1\"").arg(QFileInfo(device).fileName())
-                                  : udevMatch;
-        lines.append(QStringLiteral(
-                         "ModemManager probes new serial devices for modems. To keep it off this one, give "
-                         "the device the udev property ID_MM_DEVICE_IGNORE, for example with the file "
-                         "/etc/udev/rules.d/99-serial-no-modem.rules holding the line\n"
-                         "    %1, ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"
-                         "then run \"sudo udevadm control --reload\" and plug the device in again.")
+        const QString match
+            = udevMatch.isEmpty() ? QStringLiteral("KERNEL==\"%1\"").arg(QFileInfo(device).fileName()) : udevMatch;
+        lines.append(QStringLiteral("ModemManager probes new serial devices for modems. To keep it off this one, give "
+                                    "the device the udev property ID_MM_DEVICE_IGNORE, for example with the file "
+                                    "/etc/udev/rules.d/99-serial-no-modem.rules holding the line\n"
+                                    "    %1, ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"
+                                    "then run \"sudo udevadm control --reload\" and plug the device in again.")
                          .arg(match));
     }
     return lines.join(u'\n');

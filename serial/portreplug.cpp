@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 
 PortReplug::PortReplug(SerialPortControl &comm, const ComPortMap &map, QObject *parent)
-    : QObject(parent), m_comm(comm), m_map(map)
+    : QObject(parent)
+    , m_comm(comm)
+    , m_map(map)
 {
     m_retry.setInterval(RetryInterval);
     connect(&m_retry, &QTimer::timeout, this, &PortReplug::check);

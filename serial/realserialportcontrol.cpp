@@ -9,7 +9,8 @@
 #include <QPointer>
 
 RealSerialPortControl::RealSerialPortControl(const ComPortMap *map, QObject *parent)
-    : SerialPortControl(parent), m_map(map)
+    : SerialPortControl(parent)
+    , m_map(map)
 {
     m_counterPoll.setInterval(ErrorCounterInterval);
     connect(&m_counterPoll, &QTimer::timeout, this, &RealSerialPortControl::pollErrorCounters);
@@ -205,7 +206,8 @@ bool RealSerialPortControl::open()
         m_error = QStringLiteral("COM%1: no device is assigned to this port number; map one in the "
                                  "[%2] section of the settings file (COM%1=/dev/ttyUSB0, or "
                                  "COM%1=loopback for the built-in loopback plug)")
-                      .arg(m_port).arg(ComPortMap::SettingsGroup);
+                      .arg(m_port)
+                      .arg(ComPortMap::SettingsGroup);
         return false;
     }
 
@@ -334,8 +336,8 @@ void RealSerialPortControl::reportInputLines(int lines)
         return;
     m_inputsTold = lines;
     if (LineObserver *observer = lineObserver())
-        observer->inputLines(LineObserver::now(), lines & LineState::Cts, lines & LineState::Dsr,
-                             lines & LineState::Cd, lines & LineState::Ring);
+        observer->inputLines(LineObserver::now(), lines & LineState::Cts, lines & LineState::Dsr, lines & LineState::Cd,
+                             lines & LineState::Ring);
 }
 
 void RealSerialPortControl::pollErrorCounters()

@@ -83,7 +83,7 @@ private:
     void reportOpened();
     void reportOutputLines();
     void reportInputLines(int lines); // LineState::Line flags; told only when changed
-    void pollErrorCounters();          // told when changed (or the first time)
+    void pollErrorCounters();         // told when changed (or the first time)
 
     const ComPortMap *m_map;
     int m_port = 0;

@@ -35,10 +35,15 @@ std::optional<double> readPlainNumber(const QString &text)
 
 std::optional<QSerialPort::Parity> readParity(const QString &text)
 {
-    struct Name { const char *letter; const char *word; QSerialPort::Parity parity; };
+    struct Name
+    {
+        const char *letter;
+        const char *word;
+        QSerialPort::Parity parity;
+    };
     static const Name names[] = {
-        {"N", "NONE", QSerialPort::NoParity},   {"O", "ODD", QSerialPort::OddParity},
-        {"E", "EVEN", QSerialPort::EvenParity}, {"M", "MARK", QSerialPort::MarkParity},
+        {"N", "NONE", QSerialPort::NoParity},     {"O", "ODD", QSerialPort::OddParity},
+        {"E", "EVEN", QSerialPort::EvenParity},   {"M", "MARK", QSerialPort::MarkParity},
         {"S", "SPACE", QSerialPort::SpaceParity},
     };
     const QString upper = text.toUpper();
@@ -63,7 +68,8 @@ std::optional<SerialMode> SerialMode::parse(const QString &mode, QString *why)
     const QStringList fields = mode.split(u',');
     if (fields.size() != 4) {
         fail(why, QStringLiteral("the mode \"%1\" does not have the four fields baud rate, parity, "
-                                 "data bits and stop bits (such as \"9600,N,8,1\")").arg(mode));
+                                 "data bits and stop bits (such as \"9600,N,8,1\")")
+                      .arg(mode));
         return std::nullopt;
     }
     const QString baudText = fields[0].trimmed();
@@ -115,13 +121,23 @@ QString SerialMode::toString() const
 {
     QChar letter = u'N';
     switch (parity) {
-    case QSerialPort::OddParity: letter = u'O'; break;
-    case QSerialPort::EvenParity: letter = u'E'; break;
-    case QSerialPort::MarkParity: letter = u'M'; break;
-    case QSerialPort::SpaceParity: letter = u'S'; break;
-    default: break;
+    case QSerialPort::OddParity:
+        letter = u'O';
+        break;
+    case QSerialPort::EvenParity:
+        letter = u'E';
+        break;
+    case QSerialPort::MarkParity:
+        letter = u'M';
+        break;
+    case QSerialPort::SpaceParity:
+        letter = u'S';
+        break;
+    default:
+        break;
     }
-    const QString stop = oneAndHalfStop ? QStringLiteral("1.5")
-                         : stopBits == QSerialPort::TwoStop ? QStringLiteral("2") : QStringLiteral("1");
+    const QString stop = oneAndHalfStop                     ? QStringLiteral("1.5")
+                         : stopBits == QSerialPort::TwoStop ? QStringLiteral("2")
+                                                            : QStringLiteral("1");
     return QStringLiteral("%1,%2,%3,%4").arg(baudRate).arg(letter).arg(int(dataBits)).arg(stop);
 }

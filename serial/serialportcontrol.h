@@ -35,7 +35,9 @@ public:
     // which IsOpen() reads false and LastError() names the lost device.
     Q_ENUM(EventCodes)
 
-    explicit SerialPortControl(QObject *parent = nullptr) : QObject(parent) {}
+    explicit SerialPortControl(QObject *parent = nullptr)
+        : QObject(parent)
+    {}
     ~SerialPortControl() override = default;
 
     // The COM number (1 to 32) that the next open uses.

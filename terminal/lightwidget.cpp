@@ -4,8 +4,7 @@
 
 LightWidget::LightWidget(QWidget *parent)
     : QWidget(parent)
-{
-}
+{}
 
 void LightWidget::setFillColor(int colorValue)
 {

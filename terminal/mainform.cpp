@@ -82,8 +82,7 @@ void fitFontToBoxes(QWidget *client)
     const QList<QWidget *> captions = client->findChildren<QWidget *>();
     auto fits = [&] {
         for (QWidget *w : captions) {
-            if ((qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w))
-                && w->sizeHint().width() > w->width())
+            if ((qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w)) && w->sizeHint().width() > w->width())
                 return false;
         }
         return true;
@@ -120,8 +119,9 @@ MainForm::MainForm(SerialPortControl *comm, SettingsStore *store, ComPortMap *po
     m_paneStorage = new PaneStorage(Text1, statusBar(), SessionRecord::defaultDirectory());
     SessionRecord *record = session->record();
     connect(m_paneStorage, &PaneStorage::bytesNotKept, record, [record](qint64 bytes, const QString &reason) {
-        record->markNotKept(LineObserver::now(),
-                            QStringLiteral("Not kept in the input pane (%1): %2 bytes received").arg(reason).arg(bytes));
+        record->markNotKept(
+            LineObserver::now(),
+            QStringLiteral("Not kept in the input pane (%1): %2 bytes received").arg(reason).arg(bytes));
     });
     // Client area 6750 x 4635 twips, plus the menu and status bars.
     resize(px(6750), px(4635) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
@@ -158,7 +158,11 @@ void MainForm::buildControls()
     Command3->setGeometry(twipsRect(1560, 480, 975, 315));
 
     // Each light stands at the height of its caption.
-    static constexpr struct { int light, top, labelLeft, labelTop; const char16_t *caption; } lights[] = {
+    static constexpr struct
+    {
+        int light, top, labelLeft, labelTop;
+        const char16_t *caption;
+    } lights[] = {
         {1, 120, 3360, 90, u"Clear To Send (CTS):"},
         {2, 360, 3360, 330, u"Data Set Ready (DSR):"},
         {0, 630, 3345, 600, u"Carrier Detect (CD):"},
@@ -296,8 +300,12 @@ void MainForm::Form_Load()
     // A stored value the program cannot apply (a check-box value other than
     // 0, 1, 2; a port outside the list; a number beyond the setting's width)
     // falls back to the key's default, so start-up always succeeds.
-    setCheckValue(chkDTR, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("DTREnable"), QStringLiteral("1")), 0, 2, 1));
-    setCheckValue(chkRTS, ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("RTSEnable"), QStringLiteral("1")), 0, 2, 1));
+    setCheckValue(
+        chkDTR,
+        ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("DTREnable"), QStringLiteral("1")), 0, 2, 1));
+    setCheckValue(
+        chkRTS,
+        ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("RTSEnable"), QStringLiteral("1")), 0, 2, 1));
     m_sending->readSettings(m_store->settings());
     m_replug->readSettings(m_store->settings());
     HandshakeMode = ReadStoredNumber(m_store->GetSetting(kSection, QStringLiteral("Handshake"), QStringLiteral("0")),

@@ -1,6 +1,7 @@
 #include "portstatelabel.h"
 
-PortStateLabel::PortStateLabel(QWidget *parent) : QLabel(parent)
+PortStateLabel::PortStateLabel(QWidget *parent)
+    : QLabel(parent)
 {
     setObjectName(QStringLiteral("portState"));
     // A long reason must not widen the window: the label gives way and the

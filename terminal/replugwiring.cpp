@@ -9,7 +9,9 @@
 #include <QSettings>
 
 ReplugWiring::ReplugWiring(SerialPortControl &comm, const ComPortMap &map, QMenu *menu, QObject *parent)
-    : QObject(parent), m_comm(comm), m_replug(new PortReplug(comm, map, this))
+    : QObject(parent)
+    , m_comm(comm)
+    , m_replug(new PortReplug(comm, map, this))
 {
     m_action = menu->addAction(QStringLiteral("Reopen &When Plugged Back"));
     m_action->setObjectName(QStringLiteral("mnuReopenPluggedBack"));
@@ -39,8 +41,8 @@ void ReplugWiring::readSettings(const QSettings &settings)
 
 void ReplugWiring::writeSettings(QSettings &settings) const
 {
-    settings.setValue(SettingsGroup + u'/' + SettingsKey, m_action->isChecked() ? QStringLiteral("1")
-                                                                               : QStringLiteral("0"));
+    settings.setValue(SettingsGroup + u'/' + SettingsKey,
+                      m_action->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void ReplugWiring::portChosen(bool opened)

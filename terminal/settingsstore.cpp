@@ -53,13 +53,12 @@ QString listAsWritten(const QStringList &list, const QString &path, const QStrin
 QString SettingsStore::DefaultPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/NerovaPortlark/NerovaPortlark.ini");
+           + QStringLiteral("/NerovaPortlark/NerovaPortlark.ini");
 }
 
 SettingsStore::SettingsStore(const QString &path)
     : m_settings(path, QSettings::IniFormat)
-{
-}
+{}
 
 QString SettingsStore::GetSetting(const QString &section, const QString &key, const QString &defaultValue) const
 {

@@ -26,7 +26,9 @@ void writeToPipe(int)
 
 } // namespace
 
-ShutdownSignals::ShutdownSignals(QWidget *window, QObject *parent) : QObject(parent), m_window(window)
+ShutdownSignals::ShutdownSignals(QWidget *window, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
 {
     if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
@@ -84,9 +86,12 @@ void ShutdownSignals::onSignal()
     qApp->installEventFilter(this);
     // Closed once those loops have returned, as File > Exit closes it; the
     // program then ends even if a help window is still open.
-    QMetaObject::invokeMethod(this, [this] {
-        if (m_window)
-            m_window->close();
-        QCoreApplication::quit();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_window)
+                m_window->close();
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
 }

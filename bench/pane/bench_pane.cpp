@@ -162,14 +162,15 @@ int main(int argc, char **argv)
     };
 
     std::printf("Pane benchmark: 1 KiB appends as the receive path makes them (bytes + caret to the end),\n"
-                "%s in all\n", qPrintable(sizeName(total)));
+                "%s in all\n",
+                qPrintable(sizeName(total)));
     std::printf("Append times in microseconds. wall: elapsed time, p99.9 = 99.9th percentile, max = slowest\n"
                 "single append; cpu: this thread's own CPU time per append (leaves out time the thread\n"
                 "waits while other processes run). Paint: median and slowest of 200 paints, in ms.\n\n");
-    std::printf("%-7s|%7s %7s %7s %8s|%8s %8s|%6s %6s|%6s %6s %6s\n", "holds", "wall", "median",
-                "p99.9", "max", "cpu mean", "cpu max", "paint", "max", "RSS", "peak", "B/byte");
-    std::printf("%-7s|%7s %7s %7s %8s|%8s %8s|%6s %6s|%6s %6s %6s\n", "", "mean us", "us", "us", "us", "us",
-                "us", "ms", "ms", "MiB", "MiB", "");
+    std::printf("%-7s|%7s %7s %7s %8s|%8s %8s|%6s %6s|%6s %6s %6s\n", "holds", "wall", "median", "p99.9", "max",
+                "cpu mean", "cpu max", "paint", "max", "RSS", "peak", "B/byte");
+    std::printf("%-7s|%7s %7s %7s %8s|%8s %8s|%6s %6s|%6s %6s %6s\n", "", "mean us", "us", "us", "us", "us", "us", "ms",
+                "ms", "MiB", "MiB", "");
     std::printf("-------+--------------------------------+-----------------+-------------+"
                 "--------------------\n");
 
@@ -221,8 +222,8 @@ int main(int argc, char **argv)
             const double peak = peakResidentMiB();
             lastPerByte = (peak - startRss) * double(MiB) / double(held);
             std::printf("%-7s|%7.2f %7.2f %7.1f %8.1f|%8.2f %8.1f|%6.3f %6.2f|%6.1f %6.1f %6.2f\n",
-                        qPrintable(sizeName(held)), all.mean, all.median, all.p999, all.max,
-                        cpuTime.mean, cpuTime.max, paint.median, paint.max, rss, peak, lastPerByte);
+                        qPrintable(sizeName(held)), all.mean, all.median, all.p999, all.max, cpuTime.mean, cpuTime.max,
+                        paint.median, paint.max, rss, peak, lastPerByte);
             if (nextMark == 0) {
                 firstAppend = all;
                 firstPaint = paint;
@@ -248,7 +249,8 @@ int main(int argc, char **argv)
 
     const auto okShort = [](bool met) { return met ? "ok" : "short"; };
     std::printf("\nAppend figures are over the appends since the previous row; B/byte = (peak RSS - RSS at\n"
-                "start) / bytes held. RSS at start: %.1f MiB.\n\n", startRss);
+                "start) / bytes held. RSS at start: %.1f MiB.\n\n",
+                startRss);
     const double appendRatio = lastAppend.median / firstAppend.median;
     const double paintRatio = lastPaint.median / firstPaint.median;
     std::printf("%-44s %-14s %-10s %s\n", "measure", "figure", "goal", "");
@@ -306,11 +308,13 @@ int main(int argc, char **argv)
         keyCpu.push_back(double(threadCpuNs() - cpuStart) / 1e6);
     }
     const Stats keys = statsOf(keyCpu);
-    const bool keysKept = output.textLength() == outputTotal && output.bytes().at(outputTotal / 2) == char('A' + (outputTotal / 2) % 26);
+    const bool keysKept = output.textLength() == outputTotal
+                          && output.bytes().at(outputTotal / 2) == char('A' + (outputTotal / 2) % 26);
     BinaryTextBox::DetachPane(&output);
     std::printf("%-44s %-14s %-10s %s\n",
                 qPrintable(QStringLiteral("key typed into a %1 output pane, CPU").arg(sizeName(outputTotal))),
-                qPrintable(QStringLiteral("%1 ms").arg(keys.max, 0, 'f', 3)), "< 5 ms", okShort(keys.max < 5 && keysKept));
+                qPrintable(QStringLiteral("%1 ms").arg(keys.max, 0, 'f', 3)), "< 5 ms",
+                okShort(keys.max < 5 && keysKept));
     std::printf("  (slowest of 50 keys, x and Backspace in turn at the middle; median %.3f ms; bytes %s)\n",
                 keys.median, keysKept ? "right" : "WRONG");
     return same && keysKept ? 0 : 1;

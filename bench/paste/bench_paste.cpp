@@ -98,7 +98,7 @@ int main(int argc, char **argv)
             sendNote = pair.errorString();
         } else {
             ComPortMap map;
-            map.setEntries({ { 7, pair.pathA() } });
+            map.setEntries({{7, pair.pathA()}});
             RealSerialPortControl control(&map);
             RawTty far(pair.pathB());
             control.PortNumber(7);
@@ -126,18 +126,17 @@ int main(int argc, char **argv)
                 static_cast<long long>(size / MiB), kRuns);
     std::printf("| step                         | bytes      | time (ms) | goal     | result |\n");
     std::printf("|------------------------------|------------|-----------|----------|--------|\n");
-    std::printf("| copy to clipboard            | %10lld | %9.1f |          |        |\n",
-                static_cast<long long>(size), median(copyMs));
-    std::printf("| Ctrl+V into pane (store+text)| %10lld | %9.1f | < 500 ms | %-6s |\n",
-                static_cast<long long>(size), paste, paste < 500 ? "ok" : "SLOW");
+    std::printf("| copy to clipboard            | %10lld | %9.1f |          |        |\n", static_cast<long long>(size),
+                median(copyMs));
+    std::printf("| Ctrl+V into pane (store+text)| %10lld | %9.1f | < 500 ms | %-6s |\n", static_cast<long long>(size),
+                paste, paste < 500 ? "ok" : "SLOW");
     std::printf("| pasted bytes exact           | %10lld |           | all      | %-6s |\n",
                 static_cast<long long>(size), pastedExactly ? "ok" : "WRONG");
     if (sendMs >= 0) {
         std::printf("| send through socat pty pair  | %10lld | %9.1f |          |        |\n",
                     static_cast<long long>(delivered), sendMs);
         std::printf("| delivered, in order          | %10lld |           | all      | %-6s |\n",
-                    static_cast<long long>(delivered),
-                    inOrder && delivered == size + 2 ? "ok" : "WRONG");
+                    static_cast<long long>(delivered), inOrder && delivered == size + 2 ? "ok" : "WRONG");
     } else {
         std::printf("| send through socat pty pair  | not run: %s\n", qPrintable(sendNote));
     }

@@ -244,7 +244,11 @@ double rawCeiling(qint64 total, bool *exact)
 // The terminal window on COM1, mapped to `device` in a settings file of its own.
 struct Terminal : RealPortTerminal
 {
-    explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
+    explicit Terminal(const QString &device)
+        : RealPortTerminal(MappedPortIni(1, device))
+    {
+        form->Form_Load();
+    }
     // Asked on every receive event: the length alone, not a copy of the store.
     qint64 received() const { return form->Text1->textLength(); }
 };
@@ -435,16 +439,19 @@ int soak(qint64 total)
                 "session record on; the input pane keeps at most %lld MiB in memory\n",
                 total / MiB, qPrintable(QGuiApplication::platformName()), bound / MiB);
     row(QStringLiteral("measure"), QStringLiteral("result"), QStringLiteral("goal"), QStringLiteral("met"));
-    row(QStringLiteral("received"), QStringLiteral("%1 MiB in %2 s (%3 MiB/s)").arg(received / MiB)
-            .arg(seconds, 0, 'f', 1).arg(seconds > 0 ? double(received) * mib / seconds : 0, 0, 'f', 1),
+    row(QStringLiteral("received"),
+        QStringLiteral("%1 MiB in %2 s (%3 MiB/s)")
+            .arg(received / MiB)
+            .arg(seconds, 0, 'f', 1)
+            .arg(seconds > 0 ? double(received) * mib / seconds : 0, 0, 'f', 1),
         QString(), QString());
-    row(QStringLiteral("resident at start"), QStringLiteral("%1 MiB").arg(double(rssStart) * mib, 0, 'f', 1),
-        QString(), QString());
+    row(QStringLiteral("resident at start"), QStringLiteral("%1 MiB").arg(double(rssStart) * mib, 0, 'f', 1), QString(),
+        QString());
     const QString goal = QStringLiteral("<= %1 MiB").arg(double(rssStart + bound) * mib, 0, 'f', 0);
     row(QStringLiteral("resident at the end"), QStringLiteral("%1 MiB").arg(double(rssEnd) * mib, 0, 'f', 1), goal,
         yesNo(rssEnd <= rssStart + bound));
-    row(QStringLiteral("resident at its highest"), QStringLiteral("%1 MiB").arg(double(rssPeak) * mib, 0, 'f', 1),
-        goal, yesNo(rssPeak <= rssStart + bound));
+    row(QStringLiteral("resident at its highest"), QStringLiteral("%1 MiB").arg(double(rssPeak) * mib, 0, 'f', 1), goal,
+        yesNo(rssPeak <= rssStart + bound));
     row(QStringLiteral("memory per byte (resident at end / bytes)"),
         QStringLiteral("%1 B").arg(received > 0 ? double(rssEnd) / double(received) : 0, 0, 'f', 3), QString(),
         QString());
@@ -463,8 +470,10 @@ int soak(qint64 total)
     // Where the rest of the resident memory is: the allocator's own view.
     const struct mallinfo2 heap = mallinfo2();
     row(QStringLiteral("  heap in use / free in it / mapped"),
-        QStringLiteral("%1 / %2 / %3 MiB").arg(double(heap.uordblks) * mib, 0, 'f', 1)
-            .arg(double(heap.fordblks) * mib, 0, 'f', 1).arg(double(heap.hblkhd) * mib, 0, 'f', 1),
+        QStringLiteral("%1 / %2 / %3 MiB")
+            .arg(double(heap.uordblks) * mib, 0, 'f', 1)
+            .arg(double(heap.fordblks) * mib, 0, 'f', 1)
+            .arg(double(heap.hblkhd) * mib, 0, 'f', 1),
         QString(), QString());
     row(QStringLiteral("longest event-loop stall"), QStringLiteral("%1 ms").arg(stalls.longestMs(), 0, 'f', 1),
         QStringLiteral("<= 16 ms"), yesNo(stalls.longestMs() <= 16));
@@ -585,8 +594,8 @@ int main(int argc, char *argv[])
     {
         // A copy of the whole store, not kept past this check.
         const QByteArray store = t.input();
-        floodExact = store.size() == floodBytes && isPattern(store)
-                     && t.form->Text3->text() == QString::number(floodBytes);
+        floodExact
+            = store.size() == floodBytes && isPattern(store) && t.form->Text3->text() == QString::number(floodBytes);
         floodLost = floodBytes - store.size();
     }
     const double perByte = received > 0 ? double(rssAfter - rssBefore) / double(received) : 0;
@@ -692,19 +701,22 @@ int main(int argc, char *argv[])
     row(QStringLiteral("measure"), QStringLiteral("result"), QStringLiteral("goal"), QStringLiteral("met"));
     row(QStringLiteral("raw ceiling (plain read loop)"),
         QStringLiteral("%1 MiB/s%2").arg(raw, 0, 'f', 1).arg(rawExact ? "" : " (NOT exact)"), QString(), QString());
-    row(QStringLiteral("Portlark into the store, record on"), QStringLiteral("%1 MiB/s").arg(rate, 0, 'f', 1), QString(), QString());
+    row(QStringLiteral("Portlark into the store, record on"), QStringLiteral("%1 MiB/s").arg(rate, 0, 'f', 1),
+        QString(), QString());
     const double ratio = raw > 0 ? 100.0 * rate / raw : 0;
     row(QStringLiteral("  as a share of the raw ceiling"), QStringLiteral("%1 %").arg(ratio, 0, 'f', 1),
         QStringLiteral(">= 90 %"), yesNo(ratio >= 90));
-    row(QStringLiteral("the flood, session record off (best of 2)"),
-        QStringLiteral("%1 MiB/s").arg(rateOff, 0, 'f', 1), QString(), QString());
-    row(QStringLiteral("the flood, session record on (best of 2)"),
-        QStringLiteral("%1 MiB/s").arg(rateOn, 0, 'f', 1), QString(), QString());
+    row(QStringLiteral("the flood, session record off (best of 2)"), QStringLiteral("%1 MiB/s").arg(rateOff, 0, 'f', 1),
+        QString(), QString());
+    row(QStringLiteral("the flood, session record on (best of 2)"), QStringLiteral("%1 MiB/s").arg(rateOn, 0, 'f', 1),
+        QString(), QString());
     const double recordCost = rateOff > 0 ? 100.0 * (rateOff - rateOn) / rateOff : 100;
     row(QStringLiteral("  throughput lost to the record"), QStringLiteral("%1 %").arg(recordCost, 0, 'f', 1),
         QStringLiteral("<= 10 %"), yesNo(recordCost <= 10));
     row(QStringLiteral("received bytes read back from the spool"),
-        QStringLiteral("%1 of %2 (%3)").arg(spoolReceived).arg(recordedFloods * floodBytes)
+        QStringLiteral("%1 of %2 (%3)")
+            .arg(spoolReceived)
+            .arg(recordedFloods * floodBytes)
             .arg(spoolExact ? "exact" : "NOT exact"),
         QStringLiteral("= input"), yesNo(spoolExact));
     row(QStringLiteral("  spool file size"), QStringLiteral("%1 MiB").arg(double(spoolFileBytes) / MiB, 0, 'f', 1),
@@ -727,7 +739,8 @@ int main(int argc, char *argv[])
     row(QStringLiteral("  of it the main thread"),
         QStringLiteral("%1 % of a core").arg(wall > 0 ? 100.0 * mainCpu / wall : 0, 0, 'f', 2), QString(), QString());
     row(QStringLiteral("X server CPU at 115200 baud"),
-        xShare < 0 ? QStringLiteral("(no local X server found)") : QStringLiteral("%1 % of a core").arg(xShare, 0, 'f', 2),
+        xShare < 0 ? QStringLiteral("(no local X server found)")
+                   : QStringLiteral("%1 % of a core").arg(xShare, 0, 'f', 2),
         QStringLiteral("<= 0.5 %"), xShare < 0 ? QString() : yesNo(xShare <= 0.5));
     row(QStringLiteral("input pane repaints at 115200 baud"), QStringLiteral("%1 /s").arg(panePerSecond, 0, 'f', 1),
         QStringLiteral("<= %1 /s (frames)").arg(frameRate, 0, 'f', 0), yesNo(panePerSecond <= frameRate));
@@ -737,7 +750,9 @@ int main(int argc, char *argv[])
         QStringLiteral("%1 (%2 B)").arg(floodEvents).arg(floodEvents ? received > 0 ? base / floodEvents : 0 : 0),
         QString(), QString());
     row(QStringLiteral("receive events (mean block) at 115200"),
-        QStringLiteral("%1 (%2 B)").arg(events - floodEvents).arg(events > floodEvents ? (received - base) / (events - floodEvents) : 0),
+        QStringLiteral("%1 (%2 B)")
+            .arg(events - floodEvents)
+            .arg(events > floodEvents ? (received - base) / (events - floodEvents) : 0),
         QString(), QString());
     row(QStringLiteral("bytes lost at 115200 baud"),
         QStringLiteral("%1 (%2)").arg(steadyLost).arg(steadyExact ? "exact" : "NOT exact"), QStringLiteral("0"),

@@ -43,8 +43,7 @@ double residentBytes()
 
 void row(const QString &what, const QString &result, const QString &goal, bool met)
 {
-    std::printf("%-36s %-16s %-12s %s\n", qPrintable(what), qPrintable(result), qPrintable(goal),
-                met ? "ok" : "short");
+    std::printf("%-36s %-16s %-12s %s\n", qPrintable(what), qPrintable(result), qPrintable(goal), met ? "ok" : "short");
 }
 
 // CPU time of this thread: on a busy shared machine the wall clock also
@@ -175,12 +174,11 @@ int main(int argc, char **argv)
                 double(written) / 1048576.0, double(record.spoolSize()) / 1048576.0,
                 qPrintable(QGuiApplication::platformName()));
     std::printf("%-36s %-16s %-12s %s\n", "measure", "result", "goal", "met");
-    row(QStringLiteral("open (rows cut, shown, painted)"),
-        QStringLiteral("%1 s").arg(openS, 0, 'f', 3), QStringLiteral("< 0.3 s"), openS < 0.3 && rows == packets + 1);
+    row(QStringLiteral("open (rows cut, shown, painted)"), QStringLiteral("%1 s").arg(openS, 0, 'f', 3),
+        QStringLiteral("< 0.3 s"), openS < 0.3 && rows == packets + 1);
     row(QStringLiteral("  its CPU time (this thread)"), QStringLiteral("%1 s").arg(openCpuS, 0, 'f', 3),
         QStringLiteral("< 0.3 s"), openCpuS < 0.3);
-    row(QStringLiteral("  of which cutting the packets"), QStringLiteral("%1 s").arg(cutS, 0, 'f', 3), QString(),
-        true);
+    row(QStringLiteral("  of which cutting the packets"), QStringLiteral("%1 s").arg(cutS, 0, 'f', 3), QString(), true);
     row(QStringLiteral("  rows"), QString::number(rows), QString::number(packets + 1), rows == packets + 1);
     row(QStringLiteral("search across the record"), QStringLiteral("%1 s").arg(searchS, 0, 'f', 3),
         QStringLiteral("< 0.5 s"), searchS < 0.5 && found == planted);

@@ -158,8 +158,8 @@ void tst_About::sysInfo()
         QVERIFY(QDir(first.path()).mkdir(QStringLiteral("hardinfo2")));
 
     frmAbout about;
-    about.sysInfoPrograms = {QStringLiteral("kinfocenter-missing"), QStringLiteral("hardinfo2"),
-                             QStringLiteral("sysinfo-tool")};
+    about.sysInfoPrograms
+        = {QStringLiteral("kinfocenter-missing"), QStringLiteral("hardinfo2"), QStringLiteral("sysinfo-tool")};
     about.sysInfoSearchPath = first.path() + u':' + second.path();
 
     MessageBoxLog boxes;

@@ -25,7 +25,10 @@ private slots:
     void reopensAtRowZero();
 };
 
-static QByteArray bytes(const char *text, qsizetype n) { return QByteArray(text, n); }
+static QByteArray bytes(const char *text, qsizetype n)
+{
+    return QByteArray(text, n);
+}
 
 void tst_AsciiChart::rowText_data()
 {
@@ -54,9 +57,8 @@ void tst_AsciiChart::mnemonics_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("mnemonic");
     const QList<QPair<int, const char *>> padded = {
-        { 8, "BS " }, { 10, "LF " }, { 11, "VT " }, { 12, "FF " }, { 13, "CR " }, { 14, "SO " },
-        { 15, "SI " }, { 25, "EM " }, { 28, "FS " }, { 29, "GS " }, { 30, "RS " }, { 31, "US " },
-        { 27, "ESC" }, { 16, "DLE" }, { 26, "SUB" },
+        {8, "BS "},  {10, "LF "}, {11, "VT "}, {12, "FF "}, {13, "CR "}, {14, "SO "}, {15, "SI "}, {25, "EM "},
+        {28, "FS "}, {29, "GS "}, {30, "RS "}, {31, "US "}, {27, "ESC"}, {16, "DLE"}, {26, "SUB"},
     };
     for (const auto &[code, name] : padded)
         QTest::addRow("%d", code) << code << QByteArray(name);
@@ -148,8 +150,8 @@ void tst_AsciiChart::choose()
             // QTest's synthesized double-click does not reach item views in
             // Qt 6.4; a click followed by the double-click event does.
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-            QMouseEvent dbl(QEvent::MouseButtonDblClick, at, list->viewport()->mapToGlobal(at),
-                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent dbl(QEvent::MouseButtonDblClick, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(list->viewport(), &dbl);
         } else if (how == "cancel") {
             chart.AsciiCancelButton->click();

@@ -25,16 +25,27 @@ void tst_ByteEdit::replace_data()
     QTest::addColumn<QByteArray>("insert");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("insert at caret") << QByteArray("abcd") << qsizetype(2) << qsizetype(0) << QByteArray("X") << QByteArray("abXcd");
-    QTest::newRow("replace selection") << QByteArray("abcd") << qsizetype(1) << qsizetype(2) << QByteArray("X") << QByteArray("aXd");
-    QTest::newRow("enter over selection") << QByteArray("abcd") << qsizetype(1) << qsizetype(2) << QByteArray("\r\n") << QByteArray("a\r\nd");
-    QTest::newRow("delete selection") << QByteArray("abcd") << qsizetype(1) << qsizetype(2) << QByteArray() << QByteArray("ad");
-    QTest::newRow("NULs kept") << QByteArray("a\0b", 3) << qsizetype(1) << qsizetype(0) << QByteArray("\0\1", 2) << QByteArray("a\0\1\0b", 5);
-    QTest::newRow("start past end appends") << QByteArray("ab") << qsizetype(9) << qsizetype(0) << QByteArray("Z") << QByteArray("abZ");
-    QTest::newRow("length past end") << QByteArray("abcd") << qsizetype(2) << qsizetype(100) << QByteArray("Z") << QByteArray("abZ");
-    QTest::newRow("huge length no overflow") << QByteArray("abcd") << qsizetype(1) << std::numeric_limits<qsizetype>::max() << QByteArray() << QByteArray("a");
-    QTest::newRow("negative start") << QByteArray("abcd") << qsizetype(-3) << qsizetype(1) << QByteArray("Z") << QByteArray("Zbcd");
-    QTest::newRow("empty store") << QByteArray() << qsizetype(0) << qsizetype(0) << QByteArray("\0", 1) << QByteArray("\0", 1);
+    QTest::newRow("insert at caret") << QByteArray("abcd") << qsizetype(2) << qsizetype(0) << QByteArray("X")
+                                     << QByteArray("abXcd");
+    QTest::newRow("replace selection") << QByteArray("abcd") << qsizetype(1) << qsizetype(2) << QByteArray("X")
+                                       << QByteArray("aXd");
+    QTest::newRow("enter over selection")
+        << QByteArray("abcd") << qsizetype(1) << qsizetype(2) << QByteArray("\r\n") << QByteArray("a\r\nd");
+    QTest::newRow("delete selection") << QByteArray("abcd") << qsizetype(1) << qsizetype(2) << QByteArray()
+                                      << QByteArray("ad");
+    QTest::newRow("NULs kept") << QByteArray("a\0b", 3) << qsizetype(1) << qsizetype(0) << QByteArray("\0\1", 2)
+                               << QByteArray("a\0\1\0b", 5);
+    QTest::newRow("start past end appends")
+        << QByteArray("ab") << qsizetype(9) << qsizetype(0) << QByteArray("Z") << QByteArray("abZ");
+    QTest::newRow("length past end") << QByteArray("abcd") << qsizetype(2) << qsizetype(100) << QByteArray("Z")
+                                     << QByteArray("abZ");
+    QTest::newRow("huge length no overflow")
+        << QByteArray("abcd") << qsizetype(1) << std::numeric_limits<qsizetype>::max() << QByteArray()
+        << QByteArray("a");
+    QTest::newRow("negative start") << QByteArray("abcd") << qsizetype(-3) << qsizetype(1) << QByteArray("Z")
+                                    << QByteArray("Zbcd");
+    QTest::newRow("empty store") << QByteArray() << qsizetype(0) << qsizetype(0) << QByteArray("\0", 1)
+                                 << QByteArray("\0", 1);
 }
 
 void tst_ByteEdit::replace()

@@ -127,150 +127,145 @@ void tst_ByteLineEdit::keys_data()
     const QByteArray abcd("abcd");
 
     // Typing
-    QTest::newRow("type in the middle") << abcd << 2 << 0 << false << KeyStrokes{typed('X')}
-                                        << QByteArray("abXcd") << 3 << 0 << 3;
-    QTest::newRow("type replaces the selection") << abcd << 1 << 2 << false << KeyStrokes{typed('X')}
-                                                 << QByteArray("aXd") << 2 << 0 << 2;
-    QTest::newRow("type a word") << QByteArray() << 0 << 0 << false << typed("hello")
-                                 << QByteArray("hello") << 5 << 0 << 5;
+    QTest::newRow("type in the middle") << abcd << 2 << 0 << false << KeyStrokes{typed('X')} << QByteArray("abXcd") << 3
+                                        << 0 << 3;
+    QTest::newRow("type replaces the selection")
+        << abcd << 1 << 2 << false << KeyStrokes{typed('X')} << QByteArray("aXd") << 2 << 0 << 2;
+    QTest::newRow("type a word") << QByteArray() << 0 << 0 << false << typed("hello") << QByteArray("hello") << 5 << 0
+                                 << 5;
     QTest::newRow("type e acute is byte E9") << QByteArray("ab") << 1 << 0 << false << KeyStrokes{typed(0xE9)}
-                                             << QByteArray("a\xE9" "b") << 2 << 0 << 2;
-    QTest::newRow("type y diaeresis is byte FF") << QByteArray() << 0 << 0 << false << KeyStrokes{typed(0xFF)}
-                                                 << QByteArray("\xFF") << 1 << 0 << 1;
-    QTest::newRow("type space") << abcd << 4 << 0 << false << KeyStrokes{typed(' ')}
-                                << QByteArray("abcd ") << 5 << 0 << 5;
-    QTest::newRow("euro sign has no byte") << abcd << 1 << 2 << false << KeyStrokes{typed(0x20AC)}
-                                           << abcd << 1 << 2 << 3;
-    QTest::newRow("U+0100 has no byte") << abcd << 2 << 0 << false << KeyStrokes{typed(0x100)}
-                                        << abcd << 2 << 0 << 2;
-    QTest::newRow("two characters in one key") << abcd << 4 << 0 << false
-                                               << KeyStrokes{{Qt::Key_unknown, {}, QStringLiteral("\u00e9\u20ac!")}}
-                                               << QByteArray("abcd\xE9!") << 6 << 0 << 6;
-    QTest::newRow("Alt+letter types nothing") << abcd << 2 << 0 << false << KeyStrokes{typed('x', Qt::AltModifier)}
-                                              << abcd << 2 << 0 << 2;
-    QTest::newRow("tab types nothing") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Tab)}
-                                       << abcd << 2 << 0 << 2;
-    QTest::newRow("Ctrl+digit types nothing") << abcd << 2 << 0 << false << KeyStrokes{typed('1', ctrl)}
-                                              << abcd << 2 << 0 << 2;
+                                             << QByteArray("a\xE9"
+                                                           "b")
+                                             << 2 << 0 << 2;
+    QTest::newRow("type y diaeresis is byte FF")
+        << QByteArray() << 0 << 0 << false << KeyStrokes{typed(0xFF)} << QByteArray("\xFF") << 1 << 0 << 1;
+    QTest::newRow("type space") << abcd << 4 << 0 << false << KeyStrokes{typed(' ')} << QByteArray("abcd ") << 5 << 0
+                                << 5;
+    QTest::newRow("euro sign has no byte")
+        << abcd << 1 << 2 << false << KeyStrokes{typed(0x20AC)} << abcd << 1 << 2 << 3;
+    QTest::newRow("U+0100 has no byte") << abcd << 2 << 0 << false << KeyStrokes{typed(0x100)} << abcd << 2 << 0 << 2;
+    QTest::newRow("two characters in one key")
+        << abcd << 4 << 0 << false << KeyStrokes{{Qt::Key_unknown, {}, QStringLiteral("\u00e9\u20ac!")}}
+        << QByteArray("abcd\xE9!") << 6 << 0 << 6;
+    QTest::newRow("Alt+letter types nothing")
+        << abcd << 2 << 0 << false << KeyStrokes{typed('x', Qt::AltModifier)} << abcd << 2 << 0 << 2;
+    QTest::newRow("tab types nothing") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Tab)} << abcd << 2 << 0
+                                       << 2;
+    QTest::newRow("Ctrl+digit types nothing")
+        << abcd << 2 << 0 << false << KeyStrokes{typed('1', ctrl)} << abcd << 2 << 0 << 2;
 
     // Backspace
-    QTest::newRow("backspace at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)}
-                                        << abcd << 0 << 0 << 0;
-    QTest::newRow("backspace in the middle") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)}
-                                             << QByteArray("acd") << 1 << 0 << 1;
+    QTest::newRow("backspace at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)} << abcd << 0
+                                        << 0 << 0;
+    QTest::newRow("backspace in the middle")
+        << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)} << QByteArray("acd") << 1 << 0 << 1;
     QTest::newRow("backspace at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Backspace)}
                                       << QByteArray("abc") << 3 << 0 << 3;
-    QTest::newRow("backspace deletes the selection") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Backspace)}
-                                                     << QByteArray("ad") << 1 << 0 << 1;
-    QTest::newRow("ctrl+backspace deletes one byte") << abcd << 3 << 0 << false
-                                                     << KeyStrokes{key(Qt::Key_Backspace, ctrl)}
-                                                     << QByteArray("abd") << 2 << 0 << 2;
-    QTest::newRow("shift+backspace deletes one byte") << abcd << 3 << 0 << false
-                                                      << KeyStrokes{key(Qt::Key_Backspace, shift)}
-                                                      << QByteArray("abd") << 2 << 0 << 2;
+    QTest::newRow("backspace deletes the selection")
+        << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Backspace)} << QByteArray("ad") << 1 << 0 << 1;
+    QTest::newRow("ctrl+backspace deletes one byte")
+        << abcd << 3 << 0 << false << KeyStrokes{key(Qt::Key_Backspace, ctrl)} << QByteArray("abd") << 2 << 0 << 2;
+    QTest::newRow("shift+backspace deletes one byte")
+        << abcd << 3 << 0 << false << KeyStrokes{key(Qt::Key_Backspace, shift)} << QByteArray("abd") << 2 << 0 << 2;
 
     // Delete and its variants
-    QTest::newRow("delete at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Delete)}
-                                   << abcd << 4 << 0 << 4;
+    QTest::newRow("delete at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Delete)} << abcd << 4 << 0 << 4;
     QTest::newRow("delete after caret") << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_Delete)}
                                         << QByteArray("acd") << 1 << 0 << 1;
-    QTest::newRow("delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete)}
-                                     << QByteArray("bcd") << 0 << 0 << 0;
-    QTest::newRow("delete the selection") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Delete)}
-                                          << QByteArray("ad") << 1 << 0 << 1;
-    QTest::newRow("shift+delete deletes before caret") << abcd << 3 << 0 << false
-                                                       << KeyStrokes{key(Qt::Key_Delete, shift)}
-                                                       << QByteArray("abd") << 2 << 0 << 2;
-    QTest::newRow("shift+delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete, shift)}
-                                           << abcd << 0 << 0 << 0;
-    QTest::newRow("shift+delete cuts the selection") << abcd << 1 << 2 << false
-                                                     << KeyStrokes{key(Qt::Key_Delete, shift)}
-                                                     << QByteArray("ad") << 1 << 0 << 1;
-    QTest::newRow("ctrl+delete deletes to end") << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)}
-                                                << QByteArray("a") << 1 << 0 << 1;
-    QTest::newRow("ctrl+delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)}
-                                          << QByteArray() << 0 << 0 << 0;
-    QTest::newRow("ctrl+delete at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)}
-                                        << abcd << 4 << 0 << 4;
-    QTest::newRow("ctrl+delete with selection") << abcd << 1 << 2 << false
-                                                << KeyStrokes{key(Qt::Key_Delete, ctrl)}
-                                                << QByteArray("ad") << 1 << 0 << 1;
-    QTest::newRow("ctrl+shift+delete is plain delete") << abcd << 1 << 0 << false
-                                                       << KeyStrokes{key(Qt::Key_Delete, ctrl | shift)}
-                                                       << QByteArray("acd") << 1 << 0 << 1;
+    QTest::newRow("delete at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete)} << QByteArray("bcd")
+                                     << 0 << 0 << 0;
+    QTest::newRow("delete the selection")
+        << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Delete)} << QByteArray("ad") << 1 << 0 << 1;
+    QTest::newRow("shift+delete deletes before caret")
+        << abcd << 3 << 0 << false << KeyStrokes{key(Qt::Key_Delete, shift)} << QByteArray("abd") << 2 << 0 << 2;
+    QTest::newRow("shift+delete at start")
+        << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete, shift)} << abcd << 0 << 0 << 0;
+    QTest::newRow("shift+delete cuts the selection")
+        << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Delete, shift)} << QByteArray("ad") << 1 << 0 << 1;
+    QTest::newRow("ctrl+delete deletes to end")
+        << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)} << QByteArray("a") << 1 << 0 << 1;
+    QTest::newRow("ctrl+delete at start")
+        << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)} << QByteArray() << 0 << 0 << 0;
+    QTest::newRow("ctrl+delete at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)} << abcd << 4
+                                        << 0 << 4;
+    QTest::newRow("ctrl+delete with selection")
+        << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Delete, ctrl)} << QByteArray("ad") << 1 << 0 << 1;
+    QTest::newRow("ctrl+shift+delete is plain delete")
+        << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_Delete, ctrl | shift)} << QByteArray("acd") << 1 << 0 << 1;
 
     // Navigation and selection
     const QByteArray words("foo bar.baz  qux");
     QTest::newRow("left right") << abcd << 2 << 0 << false
-                                << KeyStrokes{key(Qt::Key_Left), key(Qt::Key_Left), key(Qt::Key_Right)}
-                                << abcd << 1 << 0 << 1;
-    QTest::newRow("left stops at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Left)}
-                                         << abcd << 0 << 0 << 0;
-    QTest::newRow("right stops at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right)}
-                                        << abcd << 4 << 0 << 4;
+                                << KeyStrokes{key(Qt::Key_Left), key(Qt::Key_Left), key(Qt::Key_Right)} << abcd << 1
+                                << 0 << 1;
+    QTest::newRow("left stops at start") << abcd << 0 << 0 << false << KeyStrokes{key(Qt::Key_Left)} << abcd << 0 << 0
+                                         << 0;
+    QTest::newRow("right stops at end") << abcd << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right)} << abcd << 4 << 0
+                                        << 4;
     QTest::newRow("home end") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_Home)} << abcd << 0 << 0 << 0;
     QTest::newRow("end") << abcd << 1 << 0 << false << KeyStrokes{key(Qt::Key_End)} << abcd << 4 << 0 << 4;
     QTest::newRow("shift+left twice selects backwards")
-        << QByteArray("abcdef") << 3 << 0 << false
-        << KeyStrokes{key(Qt::Key_Left, shift), key(Qt::Key_Left, shift)} << QByteArray("abcdef") << 1 << 2 << 1;
-    QTest::newRow("shift+end selects to end") << QByteArray("abcdef") << 3 << 0 << false
-                                              << KeyStrokes{key(Qt::Key_End, shift)}
-                                              << QByteArray("abcdef") << 3 << 3 << 6;
-    QTest::newRow("shift+home then shift+right") << QByteArray("abcdef") << 3 << 0 << false
-                                                 << KeyStrokes{key(Qt::Key_Home, shift), key(Qt::Key_Right, shift)}
-                                                 << QByteArray("abcdef") << 1 << 2 << 1;
-    QTest::newRow("left collapses to selection start") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Left)}
-                                                       << abcd << 1 << 0 << 1;
-    QTest::newRow("right collapses to selection end") << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Right)}
-                                                      << abcd << 3 << 0 << 3;
-    QTest::newRow("keypad home") << abcd << 3 << 0 << false << KeyStrokes{key(Qt::Key_Home, Qt::KeypadModifier)}
-                                 << abcd << 0 << 0 << 0;
+        << QByteArray("abcdef") << 3 << 0 << false << KeyStrokes{key(Qt::Key_Left, shift), key(Qt::Key_Left, shift)}
+        << QByteArray("abcdef") << 1 << 2 << 1;
+    QTest::newRow("shift+end selects to end")
+        << QByteArray("abcdef") << 3 << 0 << false << KeyStrokes{key(Qt::Key_End, shift)} << QByteArray("abcdef") << 3
+        << 3 << 6;
+    QTest::newRow("shift+home then shift+right")
+        << QByteArray("abcdef") << 3 << 0 << false << KeyStrokes{key(Qt::Key_Home, shift), key(Qt::Key_Right, shift)}
+        << QByteArray("abcdef") << 1 << 2 << 1;
+    QTest::newRow("left collapses to selection start")
+        << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Left)} << abcd << 1 << 0 << 1;
+    QTest::newRow("right collapses to selection end")
+        << abcd << 1 << 2 << false << KeyStrokes{key(Qt::Key_Right)} << abcd << 3 << 0 << 3;
+    QTest::newRow("keypad home") << abcd << 3 << 0 << false << KeyStrokes{key(Qt::Key_Home, Qt::KeypadModifier)} << abcd
+                                 << 0 << 0 << 0;
     QTest::newRow("ctrl+right word by word")
-        << words << 0 << 0 << false
-        << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 4 << 0 << 4;
+        << words << 0 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 4 << 0 << 4;
     QTest::newRow("ctrl+right stops at punctuation")
         << words << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 7 << 0 << 7;
     QTest::newRow("ctrl+right skips double blank")
         << words << 8 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 13 << 0 << 13;
-    QTest::newRow("ctrl+right to end")
-        << words << 13 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words << 16 << 0 << 16;
+    QTest::newRow("ctrl+right to end") << words << 13 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)} << words
+                                       << 16 << 0 << 16;
     QTest::newRow("ctrl+left word by word")
         << words << 16 << 0 << false
-        << KeyStrokes{key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl)}
-        << words << 7 << 0 << 7;
+        << KeyStrokes{key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl), key(Qt::Key_Left, ctrl)} << words << 7 << 0
+        << 7;
     QTest::newRow("ctrl+left from inside a word")
         << words << 6 << 0 << false << KeyStrokes{key(Qt::Key_Left, ctrl)} << words << 4 << 0 << 4;
     QTest::newRow("ctrl+left over leading blanks")
-        << QByteArray("   ab") << 2 << 0 << false << KeyStrokes{key(Qt::Key_Left, ctrl)}
-        << QByteArray("   ab") << 0 << 0 << 0;
+        << QByteArray("   ab") << 2 << 0 << false << KeyStrokes{key(Qt::Key_Left, ctrl)} << QByteArray("   ab") << 0
+        << 0 << 0;
     QTest::newRow("ctrl+shift+right selects a word")
         << words << 4 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl | shift)} << words << 4 << 3 << 7;
-    QTest::newRow("control glyph bytes are not word bytes")
-        << QByteArray("ab\x01\x02" "cd") << 0 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)}
-        << QByteArray("ab\x01\x02" "cd") << 2 << 0 << 2;
-    QTest::newRow("ctrl+a selects all") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_A, ctrl)}
-                                        << abcd << 0 << 4 << 4;
-    QTest::newRow("type after ctrl+a replaces all") << abcd << 2 << 0 << false
-                                                    << KeyStrokes{key(Qt::Key_A, ctrl), typed('z')}
-                                                    << QByteArray("z") << 1 << 0 << 1;
+    QTest::newRow("control glyph bytes are not word bytes") << QByteArray("ab\x01\x02"
+                                                                          "cd")
+                                                            << 0 << 0 << false << KeyStrokes{key(Qt::Key_Right, ctrl)}
+                                                            << QByteArray("ab\x01\x02"
+                                                                          "cd")
+                                                            << 2 << 0 << 2;
+    QTest::newRow("ctrl+a selects all") << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_A, ctrl)} << abcd << 0 << 4
+                                        << 4;
+    QTest::newRow("type after ctrl+a replaces all")
+        << abcd << 2 << 0 << false << KeyStrokes{key(Qt::Key_A, ctrl), typed('z')} << QByteArray("z") << 1 << 0 << 1;
 
     // Locked: no editing, but selection and navigation
     QTest::newRow("locked ignores typing") << abcd << 1 << 2 << true << KeyStrokes{typed('X')} << abcd << 1 << 2 << 3;
-    QTest::newRow("locked ignores backspace") << abcd << 2 << 0 << true << KeyStrokes{key(Qt::Key_Backspace)}
-                                              << abcd << 2 << 0 << 2;
-    QTest::newRow("locked ignores delete") << abcd << 1 << 2 << true << KeyStrokes{key(Qt::Key_Delete)}
-                                           << abcd << 1 << 2 << 3;
-    QTest::newRow("locked ignores shift+delete") << abcd << 2 << 0 << true << KeyStrokes{key(Qt::Key_Delete, shift)}
-                                                 << abcd << 2 << 0 << 2;
-    QTest::newRow("locked ignores ctrl+delete") << abcd << 1 << 0 << true << KeyStrokes{key(Qt::Key_Delete, ctrl)}
-                                                << abcd << 1 << 0 << 1;
-    QTest::newRow("locked ignores cut") << abcd << 1 << 2 << true << KeyStrokes{key(Qt::Key_X, ctrl)}
-                                        << abcd << 1 << 2 << 3;
+    QTest::newRow("locked ignores backspace")
+        << abcd << 2 << 0 << true << KeyStrokes{key(Qt::Key_Backspace)} << abcd << 2 << 0 << 2;
+    QTest::newRow("locked ignores delete")
+        << abcd << 1 << 2 << true << KeyStrokes{key(Qt::Key_Delete)} << abcd << 1 << 2 << 3;
+    QTest::newRow("locked ignores shift+delete")
+        << abcd << 2 << 0 << true << KeyStrokes{key(Qt::Key_Delete, shift)} << abcd << 2 << 0 << 2;
+    QTest::newRow("locked ignores ctrl+delete")
+        << abcd << 1 << 0 << true << KeyStrokes{key(Qt::Key_Delete, ctrl)} << abcd << 1 << 0 << 1;
+    QTest::newRow("locked ignores cut") << abcd << 1 << 2 << true << KeyStrokes{key(Qt::Key_X, ctrl)} << abcd << 1 << 2
+                                        << 3;
     QTest::newRow("locked selects") << abcd << 1 << 0 << true
-                                    << KeyStrokes{key(Qt::Key_Right, shift), key(Qt::Key_End, shift)}
-                                    << abcd << 1 << 3 << 4;
-    QTest::newRow("locked select all") << abcd << 1 << 0 << true << KeyStrokes{key(Qt::Key_A, ctrl)}
-                                       << abcd << 0 << 4 << 4;
+                                    << KeyStrokes{key(Qt::Key_Right, shift), key(Qt::Key_End, shift)} << abcd << 1 << 3
+                                    << 4;
+    QTest::newRow("locked select all") << abcd << 1 << 0 << true << KeyStrokes{key(Qt::Key_A, ctrl)} << abcd << 0 << 4
+                                       << 4;
 }
 
 void tst_ByteLineEdit::keys()
@@ -356,18 +351,20 @@ void tst_ByteLineEdit::selectionApi_data()
     QTest::addColumn<QByteArray>("textAfterInsert");
     QTest::addColumn<int>("caretAfterInsert");
 
-    QTest::newRow("inside") << 1 << 2 << QByteArray("XYZ") << 1 << 2 << QByteArray("bc")
-                            << QByteArray("aXYZdef") << 4;
-    QTest::newRow("start clamped to end") << 99 << 0 << QByteArray("!") << 6 << 0 << QByteArray()
-                                          << QByteArray("abcdef!") << 7;
+    QTest::newRow("inside") << 1 << 2 << QByteArray("XYZ") << 1 << 2 << QByteArray("bc") << QByteArray("aXYZdef") << 4;
+    QTest::newRow("start clamped to end")
+        << 99 << 0 << QByteArray("!") << 6 << 0 << QByteArray() << QByteArray("abcdef!") << 7;
     QTest::newRow("negative start clamped") << -5 << 1 << QByteArray("\x00\x01", 2) << 0 << 1 << QByteArray("a")
-                                            << QByteArray("\x00\x01" "bcdef", 7) << 2;
-    QTest::newRow("length clamped") << 4 << 50 << QByteArray("-") << 4 << 2 << QByteArray("ef")
-                                    << QByteArray("abcd-") << 5;
-    QTest::newRow("negative length is none") << 2 << -3 << QByteArray("+") << 2 << 0 << QByteArray()
-                                             << QByteArray("ab+cdef") << 3;
-    QTest::newRow("empty insert deletes") << 0 << 6 << QByteArray() << 0 << 6 << QByteArray("abcdef")
-                                          << QByteArray() << 0;
+                                            << QByteArray("\x00\x01"
+                                                          "bcdef",
+                                                          7)
+                                            << 2;
+    QTest::newRow("length clamped") << 4 << 50 << QByteArray("-") << 4 << 2 << QByteArray("ef") << QByteArray("abcd-")
+                                    << 5;
+    QTest::newRow("negative length is none")
+        << 2 << -3 << QByteArray("+") << 2 << 0 << QByteArray() << QByteArray("ab+cdef") << 3;
+    QTest::newRow("empty insert deletes")
+        << 0 << 6 << QByteArray() << 0 << 6 << QByteArray("abcdef") << QByteArray() << 0;
 }
 
 void tst_ByteLineEdit::selectionApi()
@@ -437,9 +434,13 @@ void tst_ByteLineEdit::clipboardKeys_data()
     const auto ctrl = Qt::ControlModifier;
     const auto shift = Qt::ShiftModifier;
     // Text "a\xE9cd" with "\xE9c" selected, clipboard holding "old".
-    QTest::newRow("ctrl+c") << false << KeyStrokes{key(Qt::Key_C, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("ctrl+c") << false << KeyStrokes{key(Qt::Key_C, ctrl)}
+                            << QByteArray("a\xE9"
+                                          "cd")
                             << QStringLiteral("\u00e9c");
-    QTest::newRow("ctrl+insert") << false << KeyStrokes{key(Qt::Key_Insert, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("ctrl+insert") << false << KeyStrokes{key(Qt::Key_Insert, ctrl)}
+                                 << QByteArray("a\xE9"
+                                               "cd")
                                  << QStringLiteral("\u00e9c");
     QTest::newRow("ctrl+x") << false << KeyStrokes{key(Qt::Key_X, ctrl)} << QByteArray("ad")
                             << QStringLiteral("\u00e9c");
@@ -449,11 +450,17 @@ void tst_ByteLineEdit::clipboardKeys_data()
                             << QStringLiteral("old");
     QTest::newRow("shift+insert") << false << KeyStrokes{key(Qt::Key_Insert, shift)} << QByteArray("aoldd")
                                   << QStringLiteral("old");
-    QTest::newRow("locked copies") << true << KeyStrokes{key(Qt::Key_C, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("locked copies") << true << KeyStrokes{key(Qt::Key_C, ctrl)}
+                                   << QByteArray("a\xE9"
+                                                 "cd")
                                    << QStringLiteral("\u00e9c");
-    QTest::newRow("locked does not cut") << true << KeyStrokes{key(Qt::Key_X, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("locked does not cut") << true << KeyStrokes{key(Qt::Key_X, ctrl)}
+                                         << QByteArray("a\xE9"
+                                                       "cd")
                                          << QStringLiteral("old");
-    QTest::newRow("locked does not paste") << true << KeyStrokes{key(Qt::Key_V, ctrl)} << QByteArray("a\xE9" "cd")
+    QTest::newRow("locked does not paste") << true << KeyStrokes{key(Qt::Key_V, ctrl)}
+                                           << QByteArray("a\xE9"
+                                                         "cd")
                                            << QStringLiteral("old");
 }
 
@@ -463,7 +470,8 @@ void tst_ByteLineEdit::clipboardKeys()
     QFETCH(KeyStrokes, strokes);
 
     QApplication::clipboard()->setText(QStringLiteral("old"));
-    m_box->setText("a\xE9" "cd");
+    m_box->setText("a\xE9"
+                   "cd");
     m_box->setSelStart(1);
     m_box->setSelLength(2);
     m_box->setLocked(locked);
@@ -659,9 +667,10 @@ void tst_ByteLineEdit::receivedDataRepaintsOnlyTheCells()
     // Every repaint is inside the frame: the styled panel is not drawn again
     // for data, however the frames fell.
     for (const QRect &area : std::as_const(paints.areas)) {
-        QVERIFY2(area.left() > 0 && area.top() > 0 && area.right() < m_box->width() - 1
-                     && area.bottom() < m_box->height() - 1,
-                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
+        QVERIFY2(
+            area.left() > 0 && area.top() > 0 && area.right() < m_box->width() - 1
+                && area.bottom() < m_box->height() - 1,
+            qPrintable(QStringLiteral("%1,%2 %3x%4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
     }
 }
 

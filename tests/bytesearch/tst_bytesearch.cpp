@@ -42,16 +42,16 @@ void tst_ByteSearch::parseHex_data()
     QTest::addColumn<QByteArray>("mask");
     QTest::addColumn<QString>("canonical");
 
-    QTest::newRow("spaced with wildcard byte") << "7E ?? 00 0D" << bytes({0x7E, 0, 0, 0x0D})
-                                               << bytes({0xFF, 0, 0xFF, 0xFF}) << QStringLiteral("7E ?? 00 0D");
-    QTest::newRow("run without spaces, lower case") << "7e??000d" << bytes({0x7E, 0, 0, 0x0D})
-                                                    << bytes({0xFF, 0, 0xFF, 0xFF}) << QStringLiteral("7E ?? 00 0D");
+    QTest::newRow("spaced with wildcard byte")
+        << "7E ?? 00 0D" << bytes({0x7E, 0, 0, 0x0D}) << bytes({0xFF, 0, 0xFF, 0xFF}) << QStringLiteral("7E ?? 00 0D");
+    QTest::newRow("run without spaces, lower case")
+        << "7e??000d" << bytes({0x7E, 0, 0, 0x0D}) << bytes({0xFF, 0, 0xFF, 0xFF}) << QStringLiteral("7E ?? 00 0D");
     QTest::newRow("C array items") << "0x7E, 0X00,\n0xff" << bytes({0x7E, 0, 0xFF}) << bytes({0xFF, 0xFF, 0xFF})
                                    << QStringLiteral("7E 00 FF");
     QTest::newRow("nibble wildcards") << "7? ?E" << bytes({0x70, 0x0E}) << bytes({0xF0, 0x0F})
                                       << QStringLiteral("7? ?E");
-    QTest::newRow("lone digit and lone wildcard") << "7 ? A" << bytes({0x07, 0, 0x0A}) << bytes({0xFF, 0, 0xFF})
-                                                  << QStringLiteral("07 ?? 0A");
+    QTest::newRow("lone digit and lone wildcard")
+        << "7 ? A" << bytes({0x07, 0, 0x0A}) << bytes({0xFF, 0, 0xFF}) << QStringLiteral("07 ?? 0A");
     QTest::newRow("every separator") << " \t01,\r\n02  " << bytes({1, 2}) << bytes({0xFF, 0xFF})
                                      << QStringLiteral("01 02");
 }
@@ -122,21 +122,19 @@ void tst_ByteSearch::matchesAcrossPieces_data()
     QTest::addColumn<QList<QByteArray>>("pieces");
     QTest::addColumn<QList<int>>("hits"); // tag, offset, tag, offset...
 
-    QTest::newRow("within one piece")
-        << "7E ?? 00 0D" << QList<QByteArray>{bytes({1, 0x7E, 5, 0, 0x0D, 0x7E, 0, 0, 0x0D})}
-        << QList<int>{0, 1, 0, 5};
-    QTest::newRow("one byte a piece")
-        << "7E ?? 00 0D" << QList<QByteArray>{bytes({0x7E}), bytes({0xAA}), bytes({0}), bytes({0x0D})}
-        << QList<int>{0, 0};
+    QTest::newRow("within one piece") << "7E ?? 00 0D"
+                                      << QList<QByteArray>{bytes({1, 0x7E, 5, 0, 0x0D, 0x7E, 0, 0, 0x0D})}
+                                      << QList<int>{0, 1, 0, 5};
+    QTest::newRow("one byte a piece") << "7E ?? 00 0D"
+                                      << QList<QByteArray>{bytes({0x7E}), bytes({0xAA}), bytes({0}), bytes({0x0D})}
+                                      << QList<int>{0, 0};
     QTest::newRow("begins in the last byte of a piece")
-        << "00 00 00" << QList<QByteArray>{bytes({9, 9, 0}), bytes({0, 0, 0})}
-        << QList<int>{0, 2, 1, 0};
+        << "00 00 00" << QList<QByteArray>{bytes({9, 9, 0}), bytes({0, 0, 0})} << QList<int>{0, 2, 1, 0};
     QTest::newRow("overlapping, every one counted")
         << "41 41" << QList<QByteArray>{"AA", "A", "", "A"} << QList<int>{0, 0, 0, 1, 1, 0};
     QTest::newRow("near miss at a boundary")
         << "0D 0A" << QList<QByteArray>{"x\r", "\r", "\n\r", "x"} << QList<int>{1, 0};
-    QTest::newRow("all wildcards")
-        << "?? ??" << QList<QByteArray>{"a", "bc"} << QList<int>{0, 0, 1, 0};
+    QTest::newRow("all wildcards") << "?? ??" << QList<QByteArray>{"a", "bc"} << QList<int>{0, 0, 1, 0};
 }
 
 void tst_ByteSearch::matchesAcrossPieces()

@@ -63,8 +63,8 @@ void tst_ByteStore::editsMatchFlatArray()
         } else if (what < 8) {
             // Positions and lengths past either end are clamped, as in a pane.
             const qsizetype start = random.bounded(int(size + 3)) - 1;
-            const qsizetype length = random.bounded(8) == 0 ? std::numeric_limits<qsizetype>::max()
-                                                            : random.bounded(3 * chunk) - 1;
+            const qsizetype length
+                = random.bounded(8) == 0 ? std::numeric_limits<qsizetype>::max() : random.bounded(3 * chunk) - 1;
             const QByteArray b = someBytes(random.bounded(4) == 0 ? 3 * chunk : 3);
             store.replace(start, length, b);
             const qsizetype s = qBound<qsizetype>(0, start, size);

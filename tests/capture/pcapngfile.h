@@ -23,7 +23,7 @@ struct PcapngPacket
 struct PcapngFile
 {
     bool ok = false;
-    QString error;      // what was wrong, when not ok
+    QString error; // what was wrong, when not ok
     quint16 linkType = 0;
     int tsResolution = 6;
     QString sectionComment;

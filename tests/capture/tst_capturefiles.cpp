@@ -133,7 +133,8 @@ void tst_CaptureFiles::tsharkReadsModbusOverASocatPair()
     QVERIFY(w.begin() && w.write(record.eventCount()) && w.finish());
     file.close();
 
-    const QStringList fields = tshark({QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+    const QStringList fields = tshark({QStringLiteral("-r"), path,
+                                       QStringLiteral("-T"), QStringLiteral("fields"),
                                        QStringLiteral("-E"), QStringLiteral("separator=|"),
                                        QStringLiteral("-e"), QStringLiteral("rtacser.eventtype"),
                                        QStringLiteral("-e"), QStringLiteral("rtacser.dtr"),
@@ -156,20 +157,22 @@ void tst_CaptureFiles::tsharkReadsModbusOverASocatPair()
     QCOMPARE(rx[6], QString::fromLatin1(response.toHex()));
     // The block time, to the nanosecond.
     const qint64 sentWall = record.wallTimeNs(record.event(3).time);
-    QCOMPARE(tx[5], QStringLiteral("%1.%2").arg(sentWall / 1000000000).arg(sentWall % 1000000000, 9, 10, QLatin1Char('0')));
+    QCOMPARE(tx[5],
+             QStringLiteral("%1.%2").arg(sentWall / 1000000000).arg(sentWall % 1000000000, 9, 10, QLatin1Char('0')));
 
-    const QStringList modbus = tshark({QStringLiteral("-r"), path, QStringLiteral("-d"),
-                                       QStringLiteral("rtacser.data,mbrtu"), QStringLiteral("-Y"),
-                                       QStringLiteral("mbrtu"), QStringLiteral("-T"), QStringLiteral("fields"),
+    const QStringList modbus = tshark({QStringLiteral("-r"), path,
+                                       QStringLiteral("-d"), QStringLiteral("rtacser.data,mbrtu"),
+                                       QStringLiteral("-Y"), QStringLiteral("mbrtu"),
+                                       QStringLiteral("-T"), QStringLiteral("fields"),
                                        QStringLiteral("-E"), QStringLiteral("separator=|"),
                                        QStringLiteral("-e"), QStringLiteral("mbrtu.unit_id"),
                                        QStringLiteral("-e"), QStringLiteral("modbus.func_code"),
                                        QStringLiteral("-e"), QStringLiteral("modbus.reference_num"),
                                        QStringLiteral("-e"), QStringLiteral("modbus.word_cnt"),
                                        QStringLiteral("-e"), QStringLiteral("modbus.regval_uint16")});
-    const QStringList summary = tshark({QStringLiteral("-r"), path, QStringLiteral("-d"),
-                                        QStringLiteral("rtacser.data,mbrtu"), QStringLiteral("-Y"),
-                                        QStringLiteral("mbrtu")});
+    const QStringList summary
+        = tshark({QStringLiteral("-r"), path, QStringLiteral("-d"), QStringLiteral("rtacser.data,mbrtu"),
+                  QStringLiteral("-Y"), QStringLiteral("mbrtu")});
     qInfo() << "tshark Modbus decode:" << summary;
     qInfo() << "tshark Modbus fields:" << modbus;
     QCOMPARE(modbus.size(), 2);

@@ -88,23 +88,20 @@ void tst_IdleGapSplitter::packets_data()
     // A long received chunk took its own length on the line: the time
     // between chunk ends is not idle time.
     QTest::newRow("received chunk's own line time is not idle")
-        << 3 * Ms << Ms
-        << Events{ev(E::Received, 0, 10), ev(E::Received, 20, 18), ev(E::Received, 45, 2)}
+        << 3 * Ms << Ms << Events{ev(E::Received, 0, 10), ev(E::Received, 20, 18), ev(E::Received, 45, 2)}
         << "0:2:28 2:1:2";
     // Writes handed to the device back to back queue up: the line is busy
     // until the earlier bytes are out.
     QTest::newRow("sent chunks queue behind each other")
-        << 3 * Ms << Ms
-        << Events{ev(E::Sent, 0, 8), ev(E::Sent, 1, 8), ev(E::Sent, 19, 4), ev(E::Sent, 27, 1)}
+        << 3 * Ms << Ms << Events{ev(E::Sent, 0, 8), ev(E::Sent, 1, 8), ev(E::Sent, 19, 4), ev(E::Sent, 27, 1)}
         << "0:3:20 3:1:1";
     QTest::newRow("direction change splits")
         << 100 * Ms << qint64(0)
         << Events{ev(E::Sent, 0, 8), ev(E::Received, 1, 5), ev(E::Received, 2, 2), ev(E::Sent, 3, 1)}
         << "0:1:8 1:2:7 3:1:1";
     QTest::newRow("line events stand alone and split")
-        << 100 * Ms << qint64(0)
-        << Events{ev(E::Received, 0, 4), ev(E::InputLines, 1), ev(E::InputLines, 1), ev(E::Received, 2, 4),
-                  ev(E::Errors, 3), ev(E::Received, 4, 1)}
+        << 100 * Ms << qint64(0) << Events{ev(E::Received, 0, 4), ev(E::InputLines, 1), ev(E::InputLines, 1),
+                                           ev(E::Received, 2, 4), ev(E::Errors, 3),     ev(E::Received, 4, 1)}
         << "0:1:4 1:1:0 2:1:0 3:1:4 4:1:0 5:1:1";
     QTest::newRow("lost chunk splits and has no bytes")
         << 100 * Ms << qint64(0)

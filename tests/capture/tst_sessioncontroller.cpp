@@ -24,7 +24,8 @@ class DialogAnswerer : public QObject
 {
 public:
     using Step = std::function<bool(QWidget *)>; // true once it has answered
-    explicit DialogAnswerer(QList<Step> steps) : m_steps(std::move(steps))
+    explicit DialogAnswerer(QList<Step> steps)
+        : m_steps(std::move(steps))
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             QWidget *w = QApplication::activeModalWidget();
@@ -89,10 +90,10 @@ DialogAnswerer::Step button(const QString &text)
 struct Window
 {
     explicit Window(const QString &spoolDir)
-        : menu(QStringLiteral("&Session"), &widget), status(&widget),
-          controller(new SessionController(nullptr, &menu, &status, &widget, spoolDir))
-    {
-    }
+        : menu(QStringLiteral("&Session"), &widget)
+        , status(&widget)
+        , controller(new SessionController(nullptr, &menu, &status, &widget, spoolDir))
+    {}
     QWidget widget;
     QMenu menu;
     QStatusBar status;
@@ -136,7 +137,9 @@ void tst_SessionController::menuSavesRawSentBytesThroughTheDialogs()
     QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(finished.at(0).at(1).toString()));
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("\x00\x01sent\xff" "more", 11));
+    QCOMPARE(f.readAll(), QByteArray("\x00\x01sent\xff"
+                                     "more",
+                                     11));
 
     // Storage trouble shows in the status bar until it clears.
     auto *label = w.status.findChild<QLabel *>(QStringLiteral("sessionProblem"));

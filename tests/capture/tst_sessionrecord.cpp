@@ -10,9 +10,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 class tst_SessionRecord : public QObject
 {
@@ -55,9 +53,9 @@ void tst_SessionRecord::everyEventReadsBackFromIndexAndSpool()
     record.noErrorCounters(t0 + 5'000'000'001);
     record.portClosed(t0 + 6'000'000'000);
 
-    const QList<quint8> kinds{RecordEvent::Opened,  RecordEvent::OutputLines, RecordEvent::InputLines,
-                              RecordEvent::Errors,  RecordEvent::Received,    RecordEvent::Sent,
-                              RecordEvent::Errors,  RecordEvent::BreakSent,   RecordEvent::PortLost,
+    const QList<quint8> kinds{RecordEvent::Opened,   RecordEvent::OutputLines,     RecordEvent::InputLines,
+                              RecordEvent::Errors,   RecordEvent::Received,        RecordEvent::Sent,
+                              RecordEvent::Errors,   RecordEvent::BreakSent,       RecordEvent::PortLost,
                               RecordEvent::Reopened, RecordEvent::NoErrorCounters, RecordEvent::Closed};
     QCOMPARE(record.eventCount(), kinds.size());
     // Readable before the flush, from memory.
@@ -79,7 +77,7 @@ void tst_SessionRecord::everyEventReadsBackFromIndexAndSpool()
     QCOMPARE(record.event(4).length, 256u);
     QCOMPARE(record.event(4).lines, dtrCtsCd);
     QCOMPARE(record.event(1).lines, quint8(RecordEvent::Dtr));
-    QCOMPARE(record.event(8).lines, dtrCtsCd); // the lines up to the moment it went
+    QCOMPARE(record.event(8).lines, dtrCtsCd);  // the lines up to the moment it went
     QCOMPARE(record.event(9).lines, quint8(0)); // nothing is known of them until reported again
     QCOMPARE(record.payload(4), bytes);
     QCOMPARE(record.payload(5), QByteArray("\x01\x03\x00\x00\x00\x02", 6));
@@ -190,8 +188,7 @@ void tst_SessionRecord::failedWritesAreCountedAndMarked()
     QVERIFY(problems.at(1).at(0).toString().isEmpty()); // writing works again
     QCOMPARE(record.eventCount(), 6);
     QCOMPARE(record.event(4).kind, quint8(RecordEvent::NotKept));
-    QCOMPARE(record.describe(4),
-             QStringLiteral("Not kept (disk full): 3 events, 5000 bytes received, 7 bytes sent"));
+    QCOMPARE(record.describe(4), QStringLiteral("Not kept (disk full): 3 events, 5000 bytes received, 7 bytes sent"));
     QCOMPARE(record.payload(5), QByteArray("kept after"));
 
     const PcapngFile f = readPcapngFile(record.spoolPath());

@@ -32,7 +32,11 @@ constexpr int kWait = 30000; // generous: shared, loaded machines
 
 struct Terminal : RealPortTerminal
 {
-    explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
+    explicit Terminal(const QString &device)
+        : RealPortTerminal(MappedPortIni(1, device))
+    {
+        form->Form_Load();
+    }
     SessionController *session() const { return form->findChild<SessionController *>(); }
     SessionRecord *record() const { return session()->record(); }
 };
@@ -44,7 +48,7 @@ struct RecordSummary
     QList<quint8> kinds;
     QByteArray received, sent;
     QList<quint8> outputLines, inputLines; // the line bits of each such event
-    QStringList opened;                     // describe() of the open events
+    QStringList opened;                    // describe() of the open events
     bool timesInOrder = true;
 };
 
@@ -186,9 +190,10 @@ void tst_SessionWindow::socatSessionLostReopenedAndSaved()
         QSKIP("tshark is not installed (scripts/setup.sh installs it)");
     const QString pcap = out.filePath(QStringLiteral("session.pcapng"));
     QVERIFY(saveFromWindow(*t.session(), pcap, SessionFormat::Pcapng, RecordEvent::Received));
-    const QStringList rows = tshark({QStringLiteral("-r"), pcap, QStringLiteral("-T"), QStringLiteral("fields"),
-                                     QStringLiteral("-E"), QStringLiteral("separator=|"), QStringLiteral("-e"),
-                                     QStringLiteral("rtacser.eventtype"), QStringLiteral("-e"), QStringLiteral("data.data")});
+    const QStringList rows
+        = tshark({QStringLiteral("-r"), pcap, QStringLiteral("-T"), QStringLiteral("fields"), QStringLiteral("-E"),
+                  QStringLiteral("separator=|"), QStringLiteral("-e"), QStringLiteral("rtacser.eventtype"),
+                  QStringLiteral("-e"), QStringLiteral("data.data")});
     QByteArray rx, tx;
     for (const QString &row : rows) {
         const QStringList f = row.split(u'|');
@@ -203,7 +208,8 @@ void tst_SessionWindow::socatSessionLostReopenedAndSaved()
     // The spool itself, as a crash would leave it, opens too.
     t.record()->flush();
     const QStringList spool = tshark({QStringLiteral("-r"), t.record()->spoolPath()});
-    QVERIFY2(!spool.isEmpty() && !spool.first().startsWith(QStringLiteral("tshark failed")), qPrintable(spool.value(0)));
+    QVERIFY2(!spool.isEmpty() && !spool.first().startsWith(QStringLiteral("tshark failed")),
+             qPrintable(spool.value(0)));
 }
 
 // On the loopback plug DTR drives DSR and CD and RTS drives CTS: the record

@@ -62,8 +62,7 @@ void tst_SessionWriter::isoTime_data()
     QTest::newRow("UTC") << QByteArray("UTC") << t << QByteArray("2026-12-08T23:07:35.213142+00:00");
     QTest::newRow("half hour ahead") << QByteArray("Asia/Kolkata") << t
                                      << QByteArray("2026-12-09T04:37:35.213142+05:30");
-    QTest::newRow("behind") << QByteArray("America/St_Johns") << t
-                            << QByteArray("2026-12-08T19:37:35.213142-03:30");
+    QTest::newRow("behind") << QByteArray("America/St_Johns") << t << QByteArray("2026-12-08T19:37:35.213142-03:30");
     QTest::newRow("whole second") << QByteArray("UTC") << qint64(1796771255000000999)
                                   << QByteArray("2026-12-08T23:07:35.000000+00:00");
 }
@@ -114,7 +113,8 @@ void tst_SessionWriter::textLogHasOneLinePerEvent()
     const QList<QByteArray> lines = writeAll(r, o).split('\n');
     QCOMPARE(lines.size(), r.eventCount() + 1);
     QVERIFY(lines.last().isEmpty());
-    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d "));
+    const QRegularExpression stamp(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}[+-]\\d\\d:\\d\\d "));
     const QList<QByteArray> rest{
         "PORT Port opened: /dev/ttyS0, 9600,N,8,1, handshake none",
         "LINE DTR on, RTS on",

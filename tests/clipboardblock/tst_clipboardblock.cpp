@@ -103,7 +103,8 @@ void tst_ClipboardBlock::bytesFromText_data()
     QTest::addColumn<QByteArray>("bytes");
 
     QTest::newRow("CR LF kept") << QStringLiteral("a\r\nb\tc") << QByteArray("a\r\nb\tc");
-    QTest::newRow("Latin-1 range as UTF-8") << QStringLiteral(u"\u00E9\u00A0\u0001") << QByteArray("\xC3\xA9\xC2\xA0\x01");
+    QTest::newRow("Latin-1 range as UTF-8")
+        << QStringLiteral(u"\u00E9\u00A0\u0001") << QByteArray("\xC3\xA9\xC2\xA0\x01");
     QTest::newRow("stops at NUL") << QString::fromLatin1("ab\0cd", 5) << QByteArray("ab");
     QTest::newRow("beyond Latin-1 as UTF-8") << QStringLiteral(u"x\u20ACy") << QByteArray("x\xE2\x82\xACy");
     QTest::newRow("surrogate pair as one character") << QStringLiteral(u"\U0001F600") << QByteArray("\xF0\x9F\x98\x80");

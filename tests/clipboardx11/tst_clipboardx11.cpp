@@ -75,7 +75,7 @@ void tst_ClipboardX11::pasteWhatAnotherProcessCopied()
     const QByteArray bytes = everyByteWithNuls();
     QProcess other;
     other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    other.start(QCoreApplication::applicationFilePath(), { "--copy", QString::fromLatin1(bytes.toHex()) });
+    other.start(QCoreApplication::applicationFilePath(), {"--copy", QString::fromLatin1(bytes.toHex())});
     QVERIFY(other.waitForStarted());
     QVERIFY(other.waitForReadyRead(30000));
     QCOMPARE(other.readLine().trimmed(), QByteArray("ready"));
@@ -95,7 +95,7 @@ void tst_ClipboardX11::anotherProcessPastesWhatWeCopied()
     QProcess other;
     other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QSignalSpy finished(&other, &QProcess::finished);
-    other.start(QCoreApplication::applicationFilePath(), { "--paste" });
+    other.start(QCoreApplication::applicationFilePath(), {"--paste"});
     // Our event loop must run while the other process asks for the data.
     QVERIFY(finished.wait(30000));
     QCOMPARE(other.exitCode(), 0);

@@ -65,10 +65,13 @@ struct FakeMachine
         const QString ftdi = devices + QStringLiteral("/pci0000:00/usb1/1-1");
         const QString uno = devices + QStringLiteral("/pci0000:00/usb1/1-2");
         const QList<std::pair<QString, QByteArray>> attrs = {
-            {ftdi + QStringLiteral("/idVendor"), "0403\n"}, {ftdi + QStringLiteral("/idProduct"), "6001\n"},
-            {ftdi + QStringLiteral("/manufacturer"), "FTDI\n"}, {ftdi + QStringLiteral("/product"), "FT232R USB UART\n"},
+            {ftdi + QStringLiteral("/idVendor"), "0403\n"},
+            {ftdi + QStringLiteral("/idProduct"), "6001\n"},
+            {ftdi + QStringLiteral("/manufacturer"), "FTDI\n"},
+            {ftdi + QStringLiteral("/product"), "FT232R USB UART\n"},
             {ftdi + QStringLiteral("/serial"), "A1B2C3\n"},
-            {uno + QStringLiteral("/idVendor"), "2341\n"}, {uno + QStringLiteral("/idProduct"), "0043\n"},
+            {uno + QStringLiteral("/idVendor"), "2341\n"},
+            {uno + QStringLiteral("/idProduct"), "0043\n"},
             {uno + QStringLiteral("/manufacturer"), "Arduino (www.arduino.cc)\n"},
             {uno + QStringLiteral("/product"), "Arduino Uno\n"},
             {devices + QStringLiteral("/platform/serial8250/tty/ttyS0/type"), "0\n"},
@@ -196,7 +199,8 @@ void TestDeviceLookup::holderDetails()
     PortHolders::Scan hidden;
     hidden.unreadable = 3;
     const QString unknown = PortHolders::describe(hidden, m.usb);
-    QVERIFY2(unknown.startsWith(QStringLiteral("3 processes of other users could not be looked at")), qPrintable(unknown));
+    QVERIFY2(unknown.startsWith(QStringLiteral("3 processes of other users could not be looked at")),
+             qPrintable(unknown));
     QVERIFY(unknown.contains(QStringLiteral("sudo fuser -v ") + m.usb));
 }
 
@@ -287,10 +291,12 @@ void TestDeviceLookup::busyPortNamesItsHolder()
     holder.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold"), pair.pathA()});
     QVERIFY(holder.waitForStarted(10000));
     QByteArray said;
-    QVERIFY(QTest::qWaitFor([&] {
-        said += holder.readAllStandardOutput();
-        return said.contains('\n') || holder.state() == QProcess::NotRunning;
-    }, 30000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            said += holder.readAllStandardOutput();
+            return said.contains('\n') || holder.state() == QProcess::NotRunning;
+        },
+        30000));
     QCOMPARE(said.trimmed(), QByteArray("holding"));
     auto letGo = qScopeGuard([&] {
         holder.closeWriteChannel();

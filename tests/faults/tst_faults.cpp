@@ -102,7 +102,9 @@ struct RealTerminal : RealPortTerminal
     int master = -1;
     QString error;
 
-    RealTerminal() : RealPortTerminal(NoWindowYet) {}
+    RealTerminal()
+        : RealPortTerminal(NoWindowYet)
+    {}
     ~RealTerminal() override
     {
         form.reset();
@@ -144,27 +146,28 @@ struct RealTerminal : RealPortTerminal
     int farHandle() const { return master >= 0 ? master : far.handle(); }
 };
 
-#define REQUIRE_SOCAT()                                  \
-    do {                                                 \
-        if (!SocatPair::available())                     \
-            QSKIP("socat is not installed");             \
+#define REQUIRE_SOCAT()                                                                                                \
+    do {                                                                                                               \
+        if (!SocatPair::available())                                                                                   \
+            QSKIP("socat is not installed");                                                                           \
     } while (0)
 
 // Whether the window still handles an event posted to it now.
 bool windowAnswers(QWidget *window, int timeoutMs = 30000)
 {
     auto answered = std::make_shared<bool>(false);
-    QMetaObject::invokeMethod(window, [answered] { *answered = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        window, [answered] { *answered = true; }, Qt::QueuedConnection);
     return QTest::qWaitFor([&] { return *answered; }, timeoutMs);
 }
 
 // Checks the pane and the count agree with the received bytes.
-#define VERIFY_INPUT_PANE(form, bytes)                                                            \
-    do {                                                                                          \
-        QCOMPARE((form)->Text1->Text().size(), (bytes).size());                                   \
-        QVERIFY((form)->Text1->Text() == DisplayText(bytes));                                     \
-        RepaintThrottle::Flush();                                                                 \
-        QCOMPARE((form)->Text3->text(), QString::number((bytes).size()));                       \
+#define VERIFY_INPUT_PANE(form, bytes)                                                                                 \
+    do {                                                                                                               \
+        QCOMPARE((form)->Text1->Text().size(), (bytes).size());                                                        \
+        QVERIFY((form)->Text1->Text() == DisplayText(bytes));                                                          \
+        RepaintThrottle::Flush();                                                                                      \
+        QCOMPARE((form)->Text3->text(), QString::number((bytes).size()));                                              \
     } while (0)
 
 // Reads the far end of a line in a thread of its own, slowly: `rate` bytes
@@ -172,9 +175,15 @@ bool windowAnswers(QWidget *window, int timeoutMs = 30000)
 class SlowReader
 {
 public:
-    SlowReader(int fd, int rate) : m_fd(fd), m_rate(rate) { }
+    SlowReader(int fd, int rate)
+        : m_fd(fd)
+        , m_rate(rate)
+    {}
     ~SlowReader() { stop(); }
-    void start() { m_thread = std::thread([this] { run(); }); }
+    void start()
+    {
+        m_thread = std::thread([this] { run(); });
+    }
     void stop()
     {
         m_stop = true;
@@ -222,9 +231,14 @@ private:
 class Flooder
 {
 public:
-    explicit Flooder(int fd) : m_fd(fd) { }
+    explicit Flooder(int fd)
+        : m_fd(fd)
+    {}
     ~Flooder() { stop(); }
-    void start() { m_thread = std::thread([this] { run(); }); }
+    void start()
+    {
+        m_thread = std::thread([this] { run(); });
+    }
     void stop()
     {
         m_stop = true;
@@ -269,16 +283,16 @@ private:
 
 // Settings file faults, made before start-up or between start-up and shutdown.
 enum FileFault {
-    Intact,              // a complete, valid file (written by the test)
-    Cut,                 // the text of the row, a valid file cut short
-    Junk,                // random bytes
-    Directory,           // the path is a directory
-    LinkLoop,            // the path is a symlink to itself
-    LinkIntoMissingDir,  // a symlink to a file in a directory that does not exist
-    LinkToNewFile,       // a symlink to a file not yet made, in an existing directory
-    ProcMem,             // /proc/self/mem: reading it fails (EIO), nothing can be made beside it
-    ProcVersion,         // /proc/version: readable text, nothing can be made beside it
-    ParentIsFile,        // the file's directory moved away and a plain file put in its place
+    Intact,             // a complete, valid file (written by the test)
+    Cut,                // the text of the row, a valid file cut short
+    Junk,               // random bytes
+    Directory,          // the path is a directory
+    LinkLoop,           // the path is a symlink to itself
+    LinkIntoMissingDir, // a symlink to a file in a directory that does not exist
+    LinkToNewFile,      // a symlink to a file not yet made, in an existing directory
+    ProcMem,            // /proc/self/mem: reading it fails (EIO), nothing can be made beside it
+    ProcVersion,        // /proc/version: readable text, nothing can be made beside it
+    ParentIsFile,       // the file's directory moved away and a plain file put in its place
 };
 
 const QByteArray kIntactIni = "[Other]\nkeep=me\n[Settings]\nCOMModeString=\"19200,E,7,2\"\nDTREnable=0\n"
@@ -403,8 +417,9 @@ void TestFaults::secondProcessOnSamePort()
     QTemporaryDir config;
     QVERIFY(QDir().mkpath(config.filePath(QStringLiteral("NerovaPortlark"))));
     const QString secondIni = config.filePath(QStringLiteral("NerovaPortlark/NerovaPortlark.ini"));
-    QVERIFY(writeFile(secondIni, QStringLiteral("[Settings]\nCommPort=%1\n[Ports]\nCOM%1=%2\n")
-                                     .arg(TestCom).arg(t.pair.pathA()).toUtf8()));
+    QVERIFY(writeFile(
+        secondIni,
+        QStringLiteral("[Settings]\nCommPort=%1\n[Ports]\nCOM%1=%2\n").arg(TestCom).arg(t.pair.pathA()).toUtf8()));
 
     QProcess second;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -415,10 +430,12 @@ void TestFaults::secondProcessOnSamePort()
 
     // The second copy reports its box and keeps it open until told.
     QByteArray report;
-    QVERIFY(QTest::qWaitFor([&] {
-        report += second.readAllStandardOutput();
-        return (report.contains("BOX\t") && report.endsWith('\n')) || second.state() == QProcess::NotRunning;
-    }, 60000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            report += second.readAllStandardOutput();
+            return (report.contains("BOX\t") && report.endsWith('\n')) || second.state() == QProcess::NotRunning;
+        },
+        60000));
     QVERIFY2(report.startsWith("BOX\t"), report.constData());
     const QList<QByteArray> box = report.trimmed().split('\t');
     QCOMPARE(box.size(), 4);
@@ -429,8 +446,14 @@ void TestFaults::secondProcessOnSamePort()
              qPrintable(reason));
 
     // While the second copy's box is open, the first carries data both ways.
-    QVERIFY(t.far.writeAll(QByteArray("\x00" "during\xff", 8)));
-    QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("\x00" "during\xff", 8), 10000);
+    QVERIFY(t.far.writeAll(QByteArray("\x00"
+                                      "during\xff",
+                                      8)));
+    QTRY_COMPARE_WITH_TIMEOUT(t.input(),
+                              QByteArray("\x00"
+                                         "during\xff",
+                                         8),
+                              10000);
     t.setOutput(QByteArray("back\x00", 5));
     t.form->Command2->click();
     QCOMPARE(t.far.readExactly(5, 10000), QByteArray("back\x00", 5));
@@ -447,7 +470,12 @@ void TestFaults::secondProcessOnSamePort()
     // The first still owns the port.
     QVERIFY(t.comm->IsOpen());
     QVERIFY(t.far.writeAll("after"));
-    QTRY_COMPARE_WITH_TIMEOUT(t.input(), QByteArray("\x00" "during\xff" "after", 13), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(t.input(),
+                              QByteArray("\x00"
+                                         "during\xff"
+                                         "after",
+                                         13),
+                              10000);
     VERIFY_INPUT_PANE(t.form, t.input());
 }
 
@@ -456,55 +484,52 @@ void TestFaults::secondProcessOnSamePort()
 void TestFaults::settingsFileFaults_data()
 {
     QTest::addColumn<int>("atStart");
-    QTest::addColumn<QByteArray>("cutText");   // the file's text for Cut
-    QTest::addColumn<QString>("startMode");    // the mode string start-up must read
-    QTest::addColumn<int>("atShutdown");       // Intact: left as it was at start-up
-    QTest::addColumn<bool>("saved");           // the five keys reach the file
-    QTest::addColumn<QStringList>("kept");     // section/key=value that must survive at shutdown
+    QTest::addColumn<QByteArray>("cutText"); // the file's text for Cut
+    QTest::addColumn<QString>("startMode");  // the mode string start-up must read
+    QTest::addColumn<int>("atShutdown");     // Intact: left as it was at start-up
+    QTest::addColumn<bool>("saved");         // the five keys reach the file
+    QTest::addColumn<QStringList>("kept");   // section/key=value that must survive at shutdown
 
     const QString deflt = QStringLiteral("9600,N,8,1");
     const QStringList intactKept = {"Other/keep=me", "Settings/Future=42", "Ports/COM9=loopback"};
 
     // Cut short: what stands before the cut is used and kept.
     QTest::newRow("cut mid-key at start")
-        << int(Cut) << QByteArray("[Other]\nkeep=me\n[Settings]\nCOMModeString=\"19200,E,7,2\"\nDTREn")
-        << "19200,E,7,2" << int(Intact) << true << QStringList{"Other/keep=me"};
+        << int(Cut) << QByteArray("[Other]\nkeep=me\n[Settings]\nCOMModeString=\"19200,E,7,2\"\nDTREn") << "19200,E,7,2"
+        << int(Intact) << true << QStringList{"Other/keep=me"};
     QTest::newRow("cut mid-value at start")
-        << int(Cut) << QByteArray("[Other]\nkeep=me\n[Settings]\nFuture=42\nCOMModeString=\"19200,E")
-        << "" << int(Intact) << true << QStringList{"Other/keep=me", "Settings/Future=42"};
-    QTest::newRow("cut mid-section-name at start")
-        << int(Cut) << QByteArray("[Other]\nkeep=me\n[Setti") << deflt << int(Intact) << true
-        << QStringList{"Other/keep=me"};
+        << int(Cut) << QByteArray("[Other]\nkeep=me\n[Settings]\nFuture=42\nCOMModeString=\"19200,E") << ""
+        << int(Intact) << true << QStringList{"Other/keep=me", "Settings/Future=42"};
+    QTest::newRow("cut mid-section-name at start") << int(Cut) << QByteArray("[Other]\nkeep=me\n[Setti") << deflt
+                                                   << int(Intact) << true << QStringList{"Other/keep=me"};
     QTest::newRow("cut mid-line, no line end, at start")
         << int(Cut) << QByteArray("[Settings]\nFuture=42\nCOMModeString=19200,E,7,2\nCommPo") << "19200,E,7,2"
         << int(Intact) << true << QStringList{"Settings/Future=42"};
-    QTest::newRow("cut at shutdown")
-        << int(Intact) << QByteArray("[Other]\nkeep=me\n[Settings]\nCOMModeSt") << "19200,E,7,2" << int(Cut)
-        << true << QStringList{"Other/keep=me"};
-    QTest::newRow("junk at shutdown")
-        << int(Intact) << QByteArray() << "19200,E,7,2" << int(Junk) << true << QStringList();
-    QTest::newRow("junk at start")
-        << int(Junk) << QByteArray() << deflt << int(Intact) << true << QStringList();
+    QTest::newRow("cut at shutdown") << int(Intact) << QByteArray("[Other]\nkeep=me\n[Settings]\nCOMModeSt")
+                                     << "19200,E,7,2" << int(Cut) << true << QStringList{"Other/keep=me"};
+    QTest::newRow("junk at shutdown") << int(Intact) << QByteArray() << "19200,E,7,2" << int(Junk) << true
+                                      << QStringList();
+    QTest::newRow("junk at start") << int(Junk) << QByteArray() << deflt << int(Intact) << true << QStringList();
 
     // Unreadable at start-up.
-    QTest::newRow("symlink loop at start") << int(LinkLoop) << QByteArray() << deflt << int(Intact) << true
-                                           << QStringList();
-    QTest::newRow("link into a missing directory") << int(LinkIntoMissingDir) << QByteArray() << deflt
-                                                   << int(Intact) << false << QStringList();
-    QTest::newRow("link to a file not yet made") << int(LinkToNewFile) << QByteArray() << deflt << int(Intact)
-                                                 << true << QStringList();
-    QTest::newRow("/proc/self/mem (read fails)") << int(ProcMem) << QByteArray() << deflt << int(Intact) << false
-                                                 << QStringList();
-    QTest::newRow("/proc/version (junk, unwritable)") << int(ProcVersion) << QByteArray() << deflt << int(Intact)
-                                                      << false << QStringList();
+    QTest::newRow("symlink loop at start")
+        << int(LinkLoop) << QByteArray() << deflt << int(Intact) << true << QStringList();
+    QTest::newRow("link into a missing directory")
+        << int(LinkIntoMissingDir) << QByteArray() << deflt << int(Intact) << false << QStringList();
+    QTest::newRow("link to a file not yet made")
+        << int(LinkToNewFile) << QByteArray() << deflt << int(Intact) << true << QStringList();
+    QTest::newRow("/proc/self/mem (read fails)")
+        << int(ProcMem) << QByteArray() << deflt << int(Intact) << false << QStringList();
+    QTest::newRow("/proc/version (junk, unwritable)")
+        << int(ProcVersion) << QByteArray() << deflt << int(Intact) << false << QStringList();
 
     // Readable at start-up, unwritable at shutdown: the file on disk is left alone.
-    QTest::newRow("directory at shutdown") << int(Intact) << QByteArray() << "19200,E,7,2" << int(Directory)
-                                           << false << QStringList();
+    QTest::newRow("directory at shutdown")
+        << int(Intact) << QByteArray() << "19200,E,7,2" << int(Directory) << false << QStringList();
     QTest::newRow("directory gone, a file in its place, at shutdown")
         << int(Intact) << QByteArray() << "19200,E,7,2" << int(ParentIsFile) << false << QStringList();
-    QTest::newRow("symlink loop at shutdown") << int(Intact) << QByteArray() << "19200,E,7,2" << int(LinkLoop)
-                                              << true << QStringList();
+    QTest::newRow("symlink loop at shutdown")
+        << int(Intact) << QByteArray() << "19200,E,7,2" << int(LinkLoop) << true << QStringList();
     QTest::newRow("intact both times") << int(Intact) << QByteArray() << "19200,E,7,2" << int(Intact) << true
                                        << intactKept;
 }
@@ -587,8 +612,8 @@ void TestFaults::settingsFileFaults()
     t.form.reset();
     t.store.reset();
 
-    const QStringList five = {"Settings/COMModeString=115200,O,8,2", "Settings/CommPort=7",
-                              "Settings/Handshake=2", "Settings/DTREnable=1", "Settings/RTSEnable=0"};
+    const QStringList five = {"Settings/COMModeString=115200,O,8,2", "Settings/CommPort=7", "Settings/Handshake=2",
+                              "Settings/DTREnable=1", "Settings/RTSEnable=0"};
     QSettings file(path, QSettings::IniFormat);
     for (const QString &entry : saved ? five + kept : kept) {
         const qsizetype eq = entry.indexOf(u'=');
@@ -757,7 +782,9 @@ void TestFaults::closeWhileDataFloodsEndsProcess()
     const QString ini = config.filePath(QStringLiteral("NerovaPortlark/NerovaPortlark.ini"));
     QVERIFY(writeFile(ini, QStringLiteral("[Settings]\nCOMModeString=\"115200,N,8,1\"\nCommPort=%1\nRTSEnable=0\n"
                                           "[Ports]\nCOM%1=%2\n")
-                               .arg(TestCom).arg(pair.pathA()).toUtf8()));
+                               .arg(TestCom)
+                               .arg(pair.pathA())
+                               .toUtf8()));
 
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -768,10 +795,12 @@ void TestFaults::closeWhileDataFloodsEndsProcess()
     QVERIFY2(child.waitForStarted(10000), qPrintable(child.errorString()));
     // The flood starts once the port is open and set to raw mode.
     QByteArray report;
-    QVERIFY(QTest::qWaitFor([&] {
-        report += child.readAllStandardOutput();
-        return report.contains("LOADED\n") || child.state() == QProcess::NotRunning;
-    }, 60000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            report += child.readAllStandardOutput();
+            return report.contains("LOADED\n") || child.state() == QProcess::NotRunning;
+        },
+        60000));
     QVERIFY2(report.startsWith("LOADED\n"), report.constData());
     Flooder flood(far.handle());
     flood.start();
@@ -825,11 +854,10 @@ void TestFaults::receiveWhileModal_data()
     QTest::newRow("input pane menu, dismissed") << int(InputMenuDismissed) << out << QStringList{"QMenu"};
     QTest::newRow("output pane menu, Delete") << int(OutputMenuDelete) << QByteArray("hlo") << QStringList{"QMenu"};
     QTest::newRow("output pane menu, Select All") << int(OutputMenuSelectAll) << out << QStringList{"QMenu"};
-    QTest::newRow("output pane menu, Paste") << int(OutputMenuPaste) << QByteArray("h\x01\x00\x02lo", 6)
-                                             << QStringList{"QMenu"};
-    QTest::newRow("output pane menu, ASCII chart, OK") << int(OutputMenuChartInsert)
-                                                       << QByteArray("h\x07lo", 4)
-                                                       << QStringList{"QMenu", "AsciiChart"};
+    QTest::newRow("output pane menu, Paste")
+        << int(OutputMenuPaste) << QByteArray("h\x01\x00\x02lo", 6) << QStringList{"QMenu"};
+    QTest::newRow("output pane menu, ASCII chart, OK")
+        << int(OutputMenuChartInsert) << QByteArray("h\x07lo", 4) << QStringList{"QMenu", "AsciiChart"};
 }
 
 void TestFaults::receiveWhileModal()
@@ -844,7 +872,9 @@ void TestFaults::receiveWhileModal()
     QVERIFY(QTest::qWaitForWindowExposed(t.form.get()));
     QVERIFY(t.comm->IsOpen());
 
-    const QByteArray before("\x00" "abc", 4);
+    const QByteArray before("\x00"
+                            "abc",
+                            4);
     t.comm->deliver(before);
     t.setOutput(QByteArray("he\x00lo", 5));
     t.form->Text1->setSelStart(1);
@@ -865,11 +895,19 @@ void TestFaults::receiveWhileModal()
         if (auto *menu = qobject_cast<QMenu *>(w)) {
             int key = Qt::Key_Escape;
             switch (modal) {
-            case InputMenuCopy: key = Qt::Key_C; break;
+            case InputMenuCopy:
+                key = Qt::Key_C;
+                break;
             case InputMenuSelectAll:
-            case OutputMenuSelectAll: key = Qt::Key_A; break;
-            case OutputMenuDelete: key = Qt::Key_D; break;
-            case OutputMenuPaste: key = Qt::Key_P; break;
+            case OutputMenuSelectAll:
+                key = Qt::Key_A;
+                break;
+            case OutputMenuDelete:
+                key = Qt::Key_D;
+                break;
+            case OutputMenuPaste:
+                key = Qt::Key_P;
+                break;
             case OutputMenuChartInsert: {
                 for (QAction *a : menu->actions()) {
                     if (a->text() == QLatin1String("ASCII Chart..."))
@@ -878,7 +916,8 @@ void TestFaults::receiveWhileModal()
                 key = Qt::Key_Return;
                 break;
             }
-            default: break;
+            default:
+                break;
             }
             QTest::keyClick(menu, Qt::Key(key));
         } else if (auto *chart = qobject_cast<AsciiChart *>(w)) {
@@ -895,10 +934,18 @@ void TestFaults::receiveWhileModal()
     });
 
     switch (modal) {
-    case SettingsButtonCancel: t.form->Command3->click(); break;
-    case SettingsMenuOk: t.form->mnuSettings->trigger(); break;
-    case ToolsAsciiChart: t.form->mnuASCIIChart->trigger(); break;
-    case AboutBox: t.form->mnuAbout->trigger(); break;
+    case SettingsButtonCancel:
+        t.form->Command3->click();
+        break;
+    case SettingsMenuOk:
+        t.form->mnuSettings->trigger();
+        break;
+    case ToolsAsciiChart:
+        t.form->mnuASCIIChart->trigger();
+        break;
+    case AboutBox:
+        t.form->mnuAbout->trigger();
+        break;
     case InputMenuCopy:
     case InputMenuSelectAll:
     case InputMenuDismissed:

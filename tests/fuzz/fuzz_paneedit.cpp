@@ -52,18 +52,18 @@ QByteArray shown(const QByteArray &bytes)
 
 // Keys the pane and the box act on, and a few they do not.
 constexpr int Keys[] = {
-    Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Insert,
-    Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End,
-    Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Escape,
-    Qt::Key_A, Qt::Key_C, Qt::Key_V, Qt::Key_X, Qt::Key_Z, Qt::Key_Y, Qt::Key_0, Qt::Key_1,
-    Qt::Key_Space, Qt::Key_F10, Qt::Key_F1, Qt::Key_Shift, Qt::Key_Control, Qt::Key_Alt,
-    Qt::Key_Meta, Qt::Key_Copy, Qt::Key_Paste, Qt::Key_Cut, Qt::Key_Clear, Qt::Key_unknown,
-    Qt::Key_Eacute, Qt::Key_ydiaeresis,
+    Qt::Key_Backspace, Qt::Key_Delete,     Qt::Key_Return,  Qt::Key_Enter,  Qt::Key_Insert,  Qt::Key_Left,
+    Qt::Key_Right,     Qt::Key_Up,         Qt::Key_Down,    Qt::Key_Home,   Qt::Key_End,     Qt::Key_PageUp,
+    Qt::Key_PageDown,  Qt::Key_Tab,        Qt::Key_Backtab, Qt::Key_Escape, Qt::Key_A,       Qt::Key_C,
+    Qt::Key_V,         Qt::Key_X,          Qt::Key_Z,       Qt::Key_Y,      Qt::Key_0,       Qt::Key_1,
+    Qt::Key_Space,     Qt::Key_F10,        Qt::Key_F1,      Qt::Key_Shift,  Qt::Key_Control, Qt::Key_Alt,
+    Qt::Key_Meta,      Qt::Key_Copy,       Qt::Key_Paste,   Qt::Key_Cut,    Qt::Key_Clear,   Qt::Key_unknown,
+    Qt::Key_Eacute,    Qt::Key_ydiaeresis,
 };
 
 constexpr Qt::KeyboardModifier Modifiers[] = {
-    Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier, Qt::KeypadModifier,
-    Qt::GroupSwitchModifier,
+    Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier,
+    Qt::MetaModifier,  Qt::KeypadModifier,  Qt::GroupSwitchModifier,
 };
 
 bool opensMenu(int key, Qt::KeyboardModifiers modifiers)
@@ -115,8 +115,11 @@ void sendKey(ByteLineEdit *box, ByteLineEdit *twin, FuzzedDataProvider &in)
         case Qt::Key_Delete:
             if (text.isEmpty())
                 break;
-            text = QString(QChar(key == Qt::Key_Backspace ? 0x08 : key == Qt::Key_Tab ? 0x09
-                                 : key == Qt::Key_Escape  ? 0x1b : key == Qt::Key_Delete ? 0x7f : 0x0d));
+            text = QString(QChar(key == Qt::Key_Backspace ? 0x08
+                                 : key == Qt::Key_Tab     ? 0x09
+                                 : key == Qt::Key_Escape  ? 0x1b
+                                 : key == Qt::Key_Delete  ? 0x7f
+                                                          : 0x0d));
             break;
         default:
             text.clear();
@@ -181,7 +184,8 @@ void checkInStep(ByteLineEdit *box, ByteLineEdit *twin, int step)
         fail(step, "small chunks and large chunks differ", bytes, twinBytes);
     if (box->SelStart() != twin->SelStart() || box->SelLength() != twin->SelLength()
         || box->cursorPosition() != twin->cursorPosition() || box->firstVisibleCell() != twin->firstVisibleCell()) {
-        std::fprintf(stderr, "fuzz_paneedit: step %d: selection %lld+%lld caret %lld view %lld, twin %lld+%lld %lld %lld\n",
+        std::fprintf(stderr,
+                     "fuzz_paneedit: step %d: selection %lld+%lld caret %lld view %lld, twin %lld+%lld %lld %lld\n",
                      step, qlonglong(box->SelStart()), qlonglong(box->SelLength()), qlonglong(box->cursorPosition()),
                      qlonglong(box->firstVisibleCell()), qlonglong(twin->SelStart()), qlonglong(twin->SelLength()),
                      qlonglong(twin->cursorPosition()), qlonglong(twin->firstVisibleCell()));

@@ -48,8 +48,8 @@ void checkNumber(const QString &text, qint32 minimum, qint32 maximum, qint32 fal
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // In memory when possible: saving syncs the file to disk each time.
-    const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                                            : QDir::tempPath();
+    const QString base
+        = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     workDir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/fuzz_storednumber-XXXXXX"));
     if (!workDir->isValid()) {
         std::fprintf(stderr, "fuzz_storednumber: no temporary directory\n");
@@ -74,14 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString path = workDir->filePath(QStringLiteral("s.ini"));
     {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content.data(), qint64(content.size())) != qint64(content.size()))
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write(content.data(), qint64(content.size())) != qint64(content.size()))
             std::abort();
     }
 
     QMap<QString, QString> before;
     {
         SettingsStore store(path);
-        for (const QString &section : { QStringLiteral("Settings"), QStringLiteral("Ports"), QStringLiteral("General") }) {
+        for (const QString &section :
+             {QStringLiteral("Settings"), QStringLiteral("Ports"), QStringLiteral("General")}) {
             const QMap<QString, QString> all = store.GetAllSettings(section);
             for (auto it = all.cbegin(); it != all.cend(); ++it) {
                 checkNumber(it.value(), 0, 2, 1);
@@ -89,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 checkNumber(it.value(), INT32_MIN, INT32_MAX, 0);
             }
         }
-        checkNumber(store.GetSetting(QStringLiteral("Settings"), QStringLiteral("CommPort"), QStringLiteral("0")), -1, 32, 0);
+        checkNumber(store.GetSetting(QStringLiteral("Settings"), QStringLiteral("CommPort"), QStringLiteral("0")), -1,
+                    32, 0);
         before = store.GetAllSettings(QStringLiteral("Settings"));
         store.SaveSetting(QStringLiteral("Settings"), QStringLiteral("CommPort"), QStringLiteral("7"));
         store.Flush();

@@ -58,7 +58,11 @@ struct Recorder : LineObserver
     void errorCounters(qint64 t, const ErrorCounters &c) override
     {
         note(t, QStringLiteral("counters %1 %2 %3 %4 breaks=%5")
-                    .arg(c.overrun).arg(c.bufferOverrun).arg(c.parity).arg(c.framing).arg(c.breaks));
+                    .arg(c.overrun)
+                    .arg(c.bufferOverrun)
+                    .arg(c.parity)
+                    .arg(c.framing)
+                    .arg(c.breaks));
     }
     void noErrorCounters(qint64 t) override { note(t, QStringLiteral("no counters")); }
     void breakSent(qint64 t, int ms) override { note(t, QStringLiteral("break %1").arg(ms)); }

@@ -122,48 +122,30 @@ void tst_ModeString::parse_data()
     const QList<int> prior{1, 1, 1, 2};
 
     QTest::newRow("default") << "9600,N,8,1" << zero << QList<int>{6, 0, 3, 0} << "9600,N,8,1";
-    QTest::newRow("lower-case parity") << "115200,e,7,2" << zero << QList<int>{10, 2, 2, 2}
-                                       << "115200,E,7,2";
-    QTest::newRow("blanks and parity word") << "  19200 , even , 7 , 1.5" << zero
-                                            << QList<int>{7, 2, 2, 1} << "19200,E,7,1.5";
-    QTest::newRow("rate outside list, first opening") << "150,N,8,1" << zero
-                                                      << QList<int>{0, 0, 3, 0} << "110,N,8,1";
-    QTest::newRow("rate outside list keeps previous") << "150,N,8,1" << QList<int>{6, 0, 3, 0}
-                                                      << QList<int>{6, 0, 3, 0} << "9600,N,8,1";
-    QTest::newRow("unknown parity letter") << "9600,X,8,1" << prior << QList<int>{6, 1, 3, 0}
-                                           << "9600,O,8,1";
+    QTest::newRow("lower-case parity") << "115200,e,7,2" << zero << QList<int>{10, 2, 2, 2} << "115200,E,7,2";
+    QTest::newRow("blanks and parity word")
+        << "  19200 , even , 7 , 1.5" << zero << QList<int>{7, 2, 2, 1} << "19200,E,7,1.5";
+    QTest::newRow("rate outside list, first opening") << "150,N,8,1" << zero << QList<int>{0, 0, 3, 0} << "110,N,8,1";
+    QTest::newRow("rate outside list keeps previous")
+        << "150,N,8,1" << QList<int>{6, 0, 3, 0} << QList<int>{6, 0, 3, 0} << "9600,N,8,1";
+    QTest::newRow("unknown parity letter") << "9600,X,8,1" << prior << QList<int>{6, 1, 3, 0} << "9600,O,8,1";
     QTest::newRow("empty") << "" << prior << prior << "300,O,6,2";
     QTest::newRow("rate alone") << "9600" << prior << QList<int>{6, 1, 1, 2} << "9600,O,6,2";
-    QTest::newRow("rate and parity") << "9600,N" << prior << QList<int>{6, 0, 1, 2}
-                                     << "9600,N,6,2";
-    QTest::newRow("extra field ignored") << "9600,N,8,1,extra" << prior << QList<int>{6, 0, 3, 0}
-                                         << "9600,N,8,1";
-    QTest::newRow("one and a half stop bits") << "9600,N,8,1.5" << zero << QList<int>{6, 0, 3, 1}
-                                              << "9600,N,8,1.5";
-    QTest::newRow("stop bits 1.50") << "9600,N,8,1.50" << zero << QList<int>{6, 0, 3, 1}
-                                    << "9600,N,8,1.5";
-    QTest::newRow("stop bits 1.25 not listed") << "9600,N,8,1.25" << prior
-                                               << QList<int>{6, 0, 3, 2} << "9600,N,8,2";
-    QTest::newRow("rate 9600.0 matches") << "9600.0,S,5,2" << zero << QList<int>{6, 4, 0, 2}
-                                         << "9600,S,5,2";
-    QTest::newRow("blank inside rate") << "1 9200,M,6,1" << zero << QList<int>{7, 3, 1, 0}
-                                       << "19200,M,6,1";
-    QTest::newRow("data bits 8.5 not listed") << "9600,N,8.5,1" << prior
-                                              << QList<int>{6, 0, 1, 0} << "9600,N,6,1";
-    QTest::newRow("data bits 9 not listed") << "9600,N,9,1" << prior << QList<int>{6, 0, 1, 0}
-                                            << "9600,N,6,1";
-    QTest::newRow("parity tab is not trimmed") << "9600,\tE,8,1" << prior
-                                               << QList<int>{6, 1, 3, 0} << "9600,O,8,1";
-    QTest::newRow("empty parity field") << "9600,,8,1" << prior << QList<int>{6, 1, 3, 0}
-                                        << "9600,O,8,1";
-    QTest::newRow("parity word Space") << "300,Space,7,2" << zero << QList<int>{1, 4, 2, 2}
-                                       << "300,S,7,2";
-    QTest::newRow("parity None word") << "300,None,7,2" << prior << QList<int>{1, 0, 2, 2}
-                                      << "300,N,7,2";
-    QTest::newRow("negative rate") << "-9600,N,8,1" << prior << QList<int>{1, 0, 3, 0}
-                                   << "300,N,8,1";
-    QTest::newRow("exponent rate") << "1.152e5,N,8,1" << zero << QList<int>{10, 0, 3, 0}
-                                   << "115200,N,8,1";
+    QTest::newRow("rate and parity") << "9600,N" << prior << QList<int>{6, 0, 1, 2} << "9600,N,6,2";
+    QTest::newRow("extra field ignored") << "9600,N,8,1,extra" << prior << QList<int>{6, 0, 3, 0} << "9600,N,8,1";
+    QTest::newRow("one and a half stop bits") << "9600,N,8,1.5" << zero << QList<int>{6, 0, 3, 1} << "9600,N,8,1.5";
+    QTest::newRow("stop bits 1.50") << "9600,N,8,1.50" << zero << QList<int>{6, 0, 3, 1} << "9600,N,8,1.5";
+    QTest::newRow("stop bits 1.25 not listed") << "9600,N,8,1.25" << prior << QList<int>{6, 0, 3, 2} << "9600,N,8,2";
+    QTest::newRow("rate 9600.0 matches") << "9600.0,S,5,2" << zero << QList<int>{6, 4, 0, 2} << "9600,S,5,2";
+    QTest::newRow("blank inside rate") << "1 9200,M,6,1" << zero << QList<int>{7, 3, 1, 0} << "19200,M,6,1";
+    QTest::newRow("data bits 8.5 not listed") << "9600,N,8.5,1" << prior << QList<int>{6, 0, 1, 0} << "9600,N,6,1";
+    QTest::newRow("data bits 9 not listed") << "9600,N,9,1" << prior << QList<int>{6, 0, 1, 0} << "9600,N,6,1";
+    QTest::newRow("parity tab is not trimmed") << "9600,\tE,8,1" << prior << QList<int>{6, 1, 3, 0} << "9600,O,8,1";
+    QTest::newRow("empty parity field") << "9600,,8,1" << prior << QList<int>{6, 1, 3, 0} << "9600,O,8,1";
+    QTest::newRow("parity word Space") << "300,Space,7,2" << zero << QList<int>{1, 4, 2, 2} << "300,S,7,2";
+    QTest::newRow("parity None word") << "300,None,7,2" << prior << QList<int>{1, 0, 2, 2} << "300,N,7,2";
+    QTest::newRow("negative rate") << "-9600,N,8,1" << prior << QList<int>{1, 0, 3, 0} << "300,N,8,1";
+    QTest::newRow("exponent rate") << "1.152e5,N,8,1" << zero << QList<int>{10, 0, 3, 0} << "115200,N,8,1";
     QTest::newRow("garbage") << "hello world" << prior << prior << "300,O,6,2";
     QTest::newRow("commas only") << ",,," << prior << prior << "300,O,6,2";
 }
@@ -210,8 +192,7 @@ void tst_ModeString::buildOutOfRangeIsClamped_data()
 
     QTest::newRow("negative") << QList<int>{-1, -1, -1, -1} << "110,N,5,1";
     QTest::newRow("past the end") << QList<int>{11, 5, 4, 3} << "115200,S,8,2";
-    QTest::newRow("extremes") << QList<int>{INT_MIN, INT_MAX, INT_MIN, INT_MAX}
-                              << "110,S,5,2";
+    QTest::newRow("extremes") << QList<int>{INT_MIN, INT_MAX, INT_MIN, INT_MAX} << "110,S,5,2";
 }
 
 void tst_ModeString::buildOutOfRangeIsClamped()

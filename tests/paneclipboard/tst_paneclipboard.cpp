@@ -35,13 +35,12 @@ void tst_PaneClipboard::copyPutsBothForms_data()
     QTest::newRow("41 00 42") << QByteArray("A\0B", 3) << QByteArray("A") << QStringLiteral("A")
                               << QByteArray("3,A\0B", 5);
     QTest::newRow("leading NUL") << QByteArray("\0Z", 2) << QByteArray() << QString() << QByteArray("2,\0Z", 4);
-    QTest::newRow("UTF-8 text goes out as itself") << QByteArray("\xC3\xA9\xE2\x82\xAC\r\n")
-                                                   << QByteArray("\xC3\xA9\xE2\x82\xAC\r\n")
-                                                   << QStringLiteral(u"\u00E9\u20AC\r\n")
-                                                   << QByteArray("7,\xC3\xA9\xE2\x82\xAC\r\n");
-    QTest::newRow("bytes that are no UTF-8 go out unchanged") << QByteArray("a\xE9\xFF") << QByteArray("a\xE9\xFF")
-                                                              << QStringLiteral(u"a\uFFFD\uFFFD")
-                                                              << QByteArray("3,a\xE9\xFF");
+    QTest::newRow("UTF-8 text goes out as itself")
+        << QByteArray("\xC3\xA9\xE2\x82\xAC\r\n") << QByteArray("\xC3\xA9\xE2\x82\xAC\r\n")
+        << QStringLiteral(u"\u00E9\u20AC\r\n") << QByteArray("7,\xC3\xA9\xE2\x82\xAC\r\n");
+    QTest::newRow("bytes that are no UTF-8 go out unchanged")
+        << QByteArray("a\xE9\xFF") << QByteArray("a\xE9\xFF") << QStringLiteral(u"a\uFFFD\uFFFD")
+        << QByteArray("3,a\xE9\xFF");
     QTest::newRow("300 bytes") << QByteArray(300, 'q') << QByteArray(300, 'q') << QString(300, QLatin1Char('q'))
                                << QByteArray("300,") + QByteArray(300, 'q');
 }
@@ -74,11 +73,12 @@ void tst_PaneClipboard::emptyCopyLeavesClipboard()
 
 void tst_PaneClipboard::pasteChoosesForm_data()
 {
-    QTest::addColumn<QString>("text");          // null: no plain text
-    QTest::addColumn<QByteArray>("block");      // null: no private block
+    QTest::addColumn<QString>("text");     // null: no plain text
+    QTest::addColumn<QByteArray>("block"); // null: no private block
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("plain text only, CR LF kept") << QStringLiteral("x\r\ny\n") << QByteArray() << QByteArray("x\r\ny\n");
+    QTest::newRow("plain text only, CR LF kept")
+        << QStringLiteral("x\r\ny\n") << QByteArray() << QByteArray("x\r\ny\n");
     QTest::newRow("plain text as its UTF-8") << QStringLiteral(u"\u00E9\u20AC\U0001F600") << QByteArray()
                                              << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     QTest::newRow("neither form") << QString() << QByteArray() << QByteArray();

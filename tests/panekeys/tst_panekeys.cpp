@@ -14,7 +14,6 @@
 
 using namespace BinaryTextBox;
 
-
 // Keys on a real pane box: after every key the pane's bytes and the box's
 // visible text must show the same edit.
 class tst_PaneKeys : public QObject
@@ -64,52 +63,68 @@ void tst_PaneKeys::editing_data()
     const auto shift = Qt::ShiftModifier;
     const auto alt = Qt::AltModifier;
 
-    QTest::newRow("type X at caret") << abcd << 2 << 0 << KeyStrokes{ typed('X') } << QByteArray("abXcd");
-    QTest::newRow("type X over selection") << abcd << 1 << 2 << KeyStrokes{ typed('X') } << QByteArray("aXd");
-    QTest::newRow("type E9") << abcd << 4 << 0 << KeyStrokes{ typed(QChar(0xE9)) } << QByteArray("abcd\xE9");
-    QTest::newRow("type beyond Latin-1") << abcd << 1 << 0 << KeyStrokes{ typed(QChar(0x20AC)) } << abcd;
-    QTest::newRow("multi-character text") << abcd << 0 << 0
-                                          << KeyStrokes{ key(Qt::Key_unknown, {}, QStringLiteral(u"\u00E9x")) }
-                                          << QByteArray("\xE9xabcd");
-    QTest::newRow("Backspace at 0") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_Backspace, {}, "\b") } << abcd;
-    QTest::newRow("Backspace at 2") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Backspace, {}, "\b") } << QByteArray("acd");
-    QTest::newRow("Backspace selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Backspace, {}, "\b") } << QByteArray("ad");
-    QTest::newRow("Backspace without text") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace) } << QByteArray("abd");
-    QTest::newRow("Shift+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, shift, "\b") } << QByteArray("abd");
-    QTest::newRow("Ctrl+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, ctrl, "\x7f") } << QByteArray("abd");
-    QTest::newRow("Ctrl+H deletes as Backspace") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("acd");
-    QTest::newRow("Ctrl+H over selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_H, ctrl, "\x08") } << QByteArray("ad");
-    QTest::newRow("Ctrl+H at 0") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_H, ctrl, "\x08") } << abcd;
-    QTest::newRow("Alt+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, alt, "\b") } << abcd;
-    QTest::newRow("Alt+Shift+Backspace") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Backspace, alt | shift, "\b") } << abcd;
-    QTest::newRow("Delete at end") << abcd << 4 << 0 << KeyStrokes{ key(Qt::Key_Delete, {}, "\x7f") } << abcd;
-    QTest::newRow("Delete at 1") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, {}, "\x7f") } << QByteArray("acd");
-    QTest::newRow("Delete selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Delete) } << QByteArray("ad");
-    QTest::newRow("Shift+Delete no selection") << abcd << 3 << 0 << KeyStrokes{ key(Qt::Key_Delete, shift) } << QByteArray("abd");
-    QTest::newRow("Shift+Delete no selection at 0") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_Delete, shift) } << abcd;
-    QTest::newRow("Ctrl+Delete no selection") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, ctrl) } << QByteArray("a");
-    QTest::newRow("Ctrl+Delete selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Delete, ctrl) } << QByteArray("ad");
-    QTest::newRow("Ctrl+Shift+Delete") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, ctrl | shift) } << QByteArray("acd");
-    QTest::newRow("Alt+Delete") << abcd << 1 << 0 << KeyStrokes{ key(Qt::Key_Delete, alt) } << abcd;
-    QTest::newRow("Enter with selection") << abcd << 1 << 2 << KeyStrokes{ key(Qt::Key_Return, {}, "\r") } << QByteArray("a\r\nd");
-    QTest::newRow("keypad Enter at end") << abcd << 4 << 0 << KeyStrokes{ key(Qt::Key_Enter, {}, "\r") } << QByteArray("abcd\r\n");
-    QTest::newRow("Enter then type") << abcd << 0 << 0 << KeyStrokes{ key(Qt::Key_Return, {}, "\r"), typed('Z') } << QByteArray("\r\nZabcd");
-    QTest::newRow("Tab inserts nothing") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Tab, {}, "\t") } << abcd;
-    QTest::newRow("Ctrl+Z as letter") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Z, ctrl, "z") } << abcd;
-    QTest::newRow("Ctrl+Z as control code") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Z, ctrl, "\x1a") } << abcd;
-    QTest::newRow("Ctrl+1") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_1, ctrl, "1") } << abcd;
-    QTest::newRow("Ctrl+Space") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Space, ctrl, " ") } << abcd;
-    QTest::newRow("Escape") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_Escape, {}, "\x1b") } << abcd;
-    QTest::newRow("Alt+a") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_A, alt, "a") } << abcd;
-    QTest::newRow("Ctrl+X without selection") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_X, ctrl, "\x18") } << abcd;
-    QTest::newRow("F10 alone") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_F10) } << abcd;
-    QTest::newRow("Ctrl+A then type") << abcd << 2 << 0 << KeyStrokes{ key(Qt::Key_A, ctrl, "a"), typed('Q') } << QByteArray("Q");
-    QTest::newRow("navigate then type")
-        << abcd << 4 << 0
-        << KeyStrokes{ key(Qt::Key_Home), key(Qt::Key_Right), key(Qt::Key_Right, shift), typed('-'), key(Qt::Key_End), typed('!') }
-        << QByteArray("a-cd!");
-    QTest::newRow("NULs stay NULs around typing") << QByteArray("\0\0", 2) << 1 << 0 << KeyStrokes{ typed('A') }
-                                                  << QByteArray("\0A\0", 3);
+    QTest::newRow("type X at caret") << abcd << 2 << 0 << KeyStrokes{typed('X')} << QByteArray("abXcd");
+    QTest::newRow("type X over selection") << abcd << 1 << 2 << KeyStrokes{typed('X')} << QByteArray("aXd");
+    QTest::newRow("type E9") << abcd << 4 << 0 << KeyStrokes{typed(QChar(0xE9))} << QByteArray("abcd\xE9");
+    QTest::newRow("type beyond Latin-1") << abcd << 1 << 0 << KeyStrokes{typed(QChar(0x20AC))} << abcd;
+    QTest::newRow("multi-character text")
+        << abcd << 0 << 0 << KeyStrokes{key(Qt::Key_unknown, {}, QStringLiteral(u"\u00E9x"))}
+        << QByteArray("\xE9xabcd");
+    QTest::newRow("Backspace at 0") << abcd << 0 << 0 << KeyStrokes{key(Qt::Key_Backspace, {}, "\b")} << abcd;
+    QTest::newRow("Backspace at 2") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_Backspace, {}, "\b")}
+                                    << QByteArray("acd");
+    QTest::newRow("Backspace selection") << abcd << 1 << 2 << KeyStrokes{key(Qt::Key_Backspace, {}, "\b")}
+                                         << QByteArray("ad");
+    QTest::newRow("Backspace without text")
+        << abcd << 3 << 0 << KeyStrokes{key(Qt::Key_Backspace)} << QByteArray("abd");
+    QTest::newRow("Shift+Backspace") << abcd << 3 << 0 << KeyStrokes{key(Qt::Key_Backspace, shift, "\b")}
+                                     << QByteArray("abd");
+    QTest::newRow("Ctrl+Backspace") << abcd << 3 << 0 << KeyStrokes{key(Qt::Key_Backspace, ctrl, "\x7f")}
+                                    << QByteArray("abd");
+    QTest::newRow("Ctrl+H deletes as Backspace")
+        << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_H, ctrl, "\x08")} << QByteArray("acd");
+    QTest::newRow("Ctrl+H over selection")
+        << abcd << 1 << 2 << KeyStrokes{key(Qt::Key_H, ctrl, "\x08")} << QByteArray("ad");
+    QTest::newRow("Ctrl+H at 0") << abcd << 0 << 0 << KeyStrokes{key(Qt::Key_H, ctrl, "\x08")} << abcd;
+    QTest::newRow("Alt+Backspace") << abcd << 3 << 0 << KeyStrokes{key(Qt::Key_Backspace, alt, "\b")} << abcd;
+    QTest::newRow("Alt+Shift+Backspace") << abcd << 3 << 0 << KeyStrokes{key(Qt::Key_Backspace, alt | shift, "\b")}
+                                         << abcd;
+    QTest::newRow("Delete at end") << abcd << 4 << 0 << KeyStrokes{key(Qt::Key_Delete, {}, "\x7f")} << abcd;
+    QTest::newRow("Delete at 1") << abcd << 1 << 0 << KeyStrokes{key(Qt::Key_Delete, {}, "\x7f")} << QByteArray("acd");
+    QTest::newRow("Delete selection") << abcd << 1 << 2 << KeyStrokes{key(Qt::Key_Delete)} << QByteArray("ad");
+    QTest::newRow("Shift+Delete no selection")
+        << abcd << 3 << 0 << KeyStrokes{key(Qt::Key_Delete, shift)} << QByteArray("abd");
+    QTest::newRow("Shift+Delete no selection at 0") << abcd << 0 << 0 << KeyStrokes{key(Qt::Key_Delete, shift)} << abcd;
+    QTest::newRow("Ctrl+Delete no selection")
+        << abcd << 1 << 0 << KeyStrokes{key(Qt::Key_Delete, ctrl)} << QByteArray("a");
+    QTest::newRow("Ctrl+Delete selection")
+        << abcd << 1 << 2 << KeyStrokes{key(Qt::Key_Delete, ctrl)} << QByteArray("ad");
+    QTest::newRow("Ctrl+Shift+Delete") << abcd << 1 << 0 << KeyStrokes{key(Qt::Key_Delete, ctrl | shift)}
+                                       << QByteArray("acd");
+    QTest::newRow("Alt+Delete") << abcd << 1 << 0 << KeyStrokes{key(Qt::Key_Delete, alt)} << abcd;
+    QTest::newRow("Enter with selection")
+        << abcd << 1 << 2 << KeyStrokes{key(Qt::Key_Return, {}, "\r")} << QByteArray("a\r\nd");
+    QTest::newRow("keypad Enter at end") << abcd << 4 << 0 << KeyStrokes{key(Qt::Key_Enter, {}, "\r")}
+                                         << QByteArray("abcd\r\n");
+    QTest::newRow("Enter then type") << abcd << 0 << 0 << KeyStrokes{key(Qt::Key_Return, {}, "\r"), typed('Z')}
+                                     << QByteArray("\r\nZabcd");
+    QTest::newRow("Tab inserts nothing") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_Tab, {}, "\t")} << abcd;
+    QTest::newRow("Ctrl+Z as letter") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_Z, ctrl, "z")} << abcd;
+    QTest::newRow("Ctrl+Z as control code") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_Z, ctrl, "\x1a")} << abcd;
+    QTest::newRow("Ctrl+1") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_1, ctrl, "1")} << abcd;
+    QTest::newRow("Ctrl+Space") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_Space, ctrl, " ")} << abcd;
+    QTest::newRow("Escape") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_Escape, {}, "\x1b")} << abcd;
+    QTest::newRow("Alt+a") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_A, alt, "a")} << abcd;
+    QTest::newRow("Ctrl+X without selection") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_X, ctrl, "\x18")} << abcd;
+    QTest::newRow("F10 alone") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_F10)} << abcd;
+    QTest::newRow("Ctrl+A then type") << abcd << 2 << 0 << KeyStrokes{key(Qt::Key_A, ctrl, "a"), typed('Q')}
+                                      << QByteArray("Q");
+    QTest::newRow("navigate then type") << abcd << 4 << 0
+                                        << KeyStrokes{key(Qt::Key_Home), key(Qt::Key_Right), key(Qt::Key_Right, shift),
+                                                      typed('-'),        key(Qt::Key_End),   typed('!')}
+                                        << QByteArray("a-cd!");
+    QTest::newRow("NULs stay NULs around typing")
+        << QByteArray("\0\0", 2) << 1 << 0 << KeyStrokes{typed('A')} << QByteArray("\0A\0", 3);
 }
 
 void tst_PaneKeys::editing()
@@ -238,8 +253,11 @@ void tst_PaneKeys::pastePrivateBlockWithNuls()
     AttachPane(&box);
     box.setSelStart(1);
     QTest::sendKeyEvent(QTest::Click, &box, Qt::Key_V, QStringLiteral("v"), Qt::ControlModifier);
-    QCOMPARE(GetPaneBytes(box.hWnd()), QByteArray("a\0\x01" "b", 4));
-    QCOMPARE(box.Text(), QByteArray("a \x01" "b"));
+    QCOMPARE(GetPaneBytes(box.hWnd()), QByteArray("a\0\x01"
+                                                  "b",
+                                                  4));
+    QCOMPARE(box.Text(), QByteArray("a \x01"
+                                    "b"));
     DetachPane(&box);
 }
 

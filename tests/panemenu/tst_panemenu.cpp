@@ -168,11 +168,15 @@ void tst_PaneMenu::menuShowsEntriesAsComputed()
         QTest::keyClick(menu, Qt::Key_Escape);
     });
     QCOMPARE(ShowPaneMenu(&box), 0);
-    QCOMPARE(texts, QStringList({ "Cu&t", "&Copy", "&Paste", "&Delete", "-", "Select &All", "-", "ASCII Chart..." }));
+    QCOMPARE(texts, QStringList({"Cu&t", "&Copy", "&Paste", "&Delete", "-", "Select &All", "-", "ASCII Chart..."}));
     const PaneMenuEnabling e = fromLetters(enabled);
     const QString expected = QString("%1%2%3%4-%5-%6")
-                                 .arg(int(e.cut)).arg(int(e.copy)).arg(int(e.paste)).arg(int(e.del))
-                                 .arg(int(e.selectAll)).arg(int(e.asciiChart));
+                                 .arg(int(e.cut))
+                                 .arg(int(e.copy))
+                                 .arg(int(e.paste))
+                                 .arg(int(e.del))
+                                 .arg(int(e.selectAll))
+                                 .arg(int(e.asciiChart));
     QCOMPARE(states, expected);
     DetachPane(&box);
 }
@@ -307,8 +311,11 @@ void tst_PaneMenu::bytesReceivedWhileOpenAreKept()
         choose(menu, "ASCII Chart...");
     });
     QCOMPARE(ShowPaneMenu(&box), 8);
-    QCOMPARE(GetPaneBytes(h), QByteArray("a\x01" "d\0YZ", 6));
-    QCOMPARE(box.Text(), QByteArray("a\x01" "d YZ"));
+    QCOMPARE(GetPaneBytes(h), QByteArray("a\x01"
+                                         "d\0YZ",
+                                         6));
+    QCOMPARE(box.Text(), QByteArray("a\x01"
+                                    "d YZ"));
     DetachPane(&box);
 }
 

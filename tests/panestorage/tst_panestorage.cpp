@@ -154,12 +154,14 @@ void tst_PaneStorage::fullDiskIsShownCountedAndMarked()
     QCOMPARE(t.input(), kept + more);
     QVERIFY(line->text().contains(QStringLiteral("%1 received bytes were not kept").arg(lost)));
     qint64 announcedBytes = 0;
-    QTRY_VERIFY((announcedBytes = [&] {
-                    qint64 sum = 0;
-                    for (const QList<QVariant> &a : announced)
-                        sum += a.at(0).toLongLong();
-                    return sum;
-                }()) == lost);
+    QTRY_VERIFY((announcedBytes =
+                     [&] {
+                         qint64 sum = 0;
+                         for (const QList<QVariant> &a : announced)
+                             sum += a.at(0).toLongLong();
+                         return sum;
+                     }())
+                == lost);
 
     // The record marks them where they went missing.
     record->flush();

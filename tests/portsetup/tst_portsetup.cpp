@@ -102,10 +102,8 @@ void tst_PortSetup::load_data()
     QTest::newRow("lower-case parity") << "9600,n,8,1" << 0 << defaults << 0;
     QTest::newRow("rate outside list at first opening")
         << "150,N,8,1" << 0 << QStringList{"110", "None", "8", "1"} << 0;
-    QTest::newRow("loose form") << "  19200 , even , 7 , 1.5" << 1
-                                << QStringList{"19200", "Even", "7", "1.5"} << 1;
-    QTest::newRow("hardware flow") << "115200,S,5,2" << 2
-                                   << QStringList{"115200", "Space", "5", "2"} << 2;
+    QTest::newRow("loose form") << "  19200 , even , 7 , 1.5" << 1 << QStringList{"19200", "Even", "7", "1.5"} << 1;
+    QTest::newRow("hardware flow") << "115200,S,5,2" << 2 << QStringList{"115200", "Space", "5", "2"} << 2;
     QTest::newRow("flow -1 unselected") << "9600,N,8,1" << -1 << defaults << -1;
     QTest::newRow("flow 3 unselected") << "9600,N,8,1" << 3 << defaults << -1;
     QTest::newRow("flow 7 unselected") << "9600,N,8,1" << 7 << defaults << -1;
@@ -124,8 +122,7 @@ void tst_PortSetup::load()
     PortSetup dlg(m_comm, &m_terminal);
 
     QCOMPARE(entries(dlg.BaudCombo),
-             (QStringList{"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400",
-                          "57600", "115200"}));
+             (QStringList{"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
     QCOMPARE(entries(dlg.ParityCombo), (QStringList{"None", "Odd", "Even", "Mark", "Space"}));
     QCOMPARE(entries(dlg.DataBitsCombo), (QStringList{"5", "6", "7", "8"}));
     QCOMPARE(entries(dlg.StopBitsCombo), (QStringList{"1", "1.5", "2"}));
@@ -157,17 +154,15 @@ void tst_PortSetup::designAndTabOrder()
     QCOMPARE(dlg.FlowCtrlCombo->geometry(), QRect(112, 112, 105, 20));
     QCOMPARE(dlg.HelpButton->geometry(), QRect(248, 80, 73, 25));
     QVERIFY(dlg.OK_Button->isDefault());
-    for (QComboBox *combo : {dlg.BaudCombo, dlg.ParityCombo, dlg.DataBitsCombo,
-                             dlg.StopBitsCombo, dlg.FlowCtrlCombo})
+    for (QComboBox *combo : {dlg.BaudCombo, dlg.ParityCombo, dlg.DataBitsCombo, dlg.StopBitsCombo, dlg.FlowCtrlCombo})
         QVERIFY(!combo->isEditable());
 
     dlg.show();
     dlg.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QCOMPARE(QApplication::focusWidget(), dlg.OK_Button);
-    const QList<QWidget *> expected{dlg.Cancel_Button, dlg.BaudCombo,     dlg.ParityCombo,
-                                    dlg.DataBitsCombo, dlg.StopBitsCombo, dlg.FlowCtrlCombo,
-                                    dlg.HelpButton,    dlg.OK_Button};
+    const QList<QWidget *> expected{dlg.Cancel_Button, dlg.BaudCombo,     dlg.ParityCombo, dlg.DataBitsCombo,
+                                    dlg.StopBitsCombo, dlg.FlowCtrlCombo, dlg.HelpButton,  dlg.OK_Button};
     for (QWidget *next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
@@ -181,8 +176,7 @@ void tst_PortSetup::placement_data()
     QTest::addColumn<QPoint>("expected");
 
     QTest::newRow("beside the terminal") << QPoint(300, 200) << QPoint(247, 223);
-    QTest::newRow("terminal at the left edge is kept on the screen")
-        << QPoint(10, 100) << QPoint(0, 123);
+    QTest::newRow("terminal at the left edge is kept on the screen") << QPoint(10, 100) << QPoint(0, 123);
 }
 
 void tst_PortSetup::placement()
@@ -217,17 +211,14 @@ void tst_PortSetup::okWithPortClosed_data()
     QTest::newRow("unchanged") << "9600,N,8,1" << 0 << none << "9600,N,8,1" << 0;
     QTest::newRow("loose string made canonical") << "9600,n,8,1" << 0 << none << "9600,N,8,1" << 0;
     QTest::newRow("rate outside list stores 110") << "150,N,8,1" << 0 << none << "110,N,8,1" << 0;
-    QTest::newRow("every list changed") << "9600,N,8,1" << 0 << QList<int>{10, 2, 2, 1, 2}
-                                        << "115200,E,7,1.5" << 2;
-    QTest::newRow("xon xoff chosen") << "9600,N,8,1" << 0 << QList<int>{-2, -2, -2, -2, 1}
-                                     << "9600,N,8,1" << 1;
-    QTest::newRow("no combination refused") << "9600,N,8,1" << 0 << QList<int>{0, 4, 0, 2, -2}
-                                            << "110,S,5,2" << 0;
+    QTest::newRow("every list changed") << "9600,N,8,1" << 0 << QList<int>{10, 2, 2, 1, 2} << "115200,E,7,1.5" << 2;
+    QTest::newRow("xon xoff chosen") << "9600,N,8,1" << 0 << QList<int>{-2, -2, -2, -2, 1} << "9600,N,8,1" << 1;
+    QTest::newRow("no combination refused") << "9600,N,8,1" << 0 << QList<int>{0, 4, 0, 2, -2} << "110,S,5,2" << 0;
     QTest::newRow("flow -1 kept") << "9600,N,8,1" << -1 << none << "9600,N,8,1" << -1;
     QTest::newRow("flow 3 kept") << "9600,N,8,1" << 3 << none << "9600,N,8,1" << 3;
     QTest::newRow("flow 7 kept") << "9600,N,8,1" << 7 << none << "9600,N,8,1" << 7;
-    QTest::newRow("flow 7 replaced by a pick") << "9600,N,8,1" << 7
-                                               << QList<int>{-2, -2, -2, -2, 0} << "9600,N,8,1" << 0;
+    QTest::newRow("flow 7 replaced by a pick")
+        << "9600,N,8,1" << 7 << QList<int>{-2, -2, -2, -2, 0} << "9600,N,8,1" << 0;
 }
 
 void tst_PortSetup::okWithPortClosed()
@@ -242,8 +233,7 @@ void tst_PortSetup::okWithPortClosed()
     HandshakeMode = handshake;
     PortSetup dlg(m_comm, &m_terminal);
     QSignalSpy failed(&dlg, &PortSetup::portReopenFailed);
-    QComboBox *combos[] = {dlg.BaudCombo, dlg.ParityCombo, dlg.DataBitsCombo, dlg.StopBitsCombo,
-                           dlg.FlowCtrlCombo};
+    QComboBox *combos[] = {dlg.BaudCombo, dlg.ParityCombo, dlg.DataBitsCombo, dlg.StopBitsCombo, dlg.FlowCtrlCombo};
     for (int i = 0; i < 5; ++i) {
         if (picks[i] != -2)
             combos[i]->setCurrentIndex(picks[i]);
@@ -275,8 +265,7 @@ void tst_PortSetup::cancelKeepsValues()
         QCOMPARE(ModeString, QStringLiteral("150,N,8,1"));
         QCOMPARE(HandshakeMode, 0);
         // What loading parsed stays; the choices made before Cancel do not.
-        QCOMPARE((QList<int>{BaudIndex, ParityIndex, DataBitsIndex, StopBitsIndex}),
-                 (QList<int>{0, 0, 3, 0}));
+        QCOMPARE((QList<int>{BaudIndex, ParityIndex, DataBitsIndex, StopBitsIndex}), (QList<int>{0, 0, 3, 0}));
     }
     QCOMPARE(m_comm.log, QStringList());
 }
@@ -290,8 +279,7 @@ void tst_PortSetup::okWithPortOpen_data()
     QTest::newRow("none") << 0 << -2 << QStringList{"FlowControl=0", "RtsEnabled=true"};
     QTest::newRow("xon xoff chosen") << 0 << 1 << QStringList{"FlowControl=1", "RtsEnabled=true"};
     QTest::newRow("hardware") << 2 << -2 << QStringList{"FlowControl=2", "RtsEnabled=true"};
-    QTest::newRow("3 from the settings") << 3 << -2
-                                         << QStringList{"FlowControl=0", "RtsEnabled=false"};
+    QTest::newRow("3 from the settings") << 3 << -2 << QStringList{"FlowControl=0", "RtsEnabled=false"};
     QTest::newRow("7 writes no flow control") << 7 << -2 << QStringList{};
 }
 
@@ -312,9 +300,8 @@ void tst_PortSetup::okWithPortOpen()
         dlg.FlowCtrlCombo->setCurrentIndex(flowPick);
     execWith(dlg, [&] { dlg.OK_Button->click(); });
 
-    const QStringList expected = QStringList{"read IsOpen", "IsOpen=false",
-                                             "ModeSettings=9600,N,8,1"}
-                                 + flowWrites + QStringList{"IsOpen=true", "read IsOpen"};
+    const QStringList expected = QStringList{"read IsOpen", "IsOpen=false", "ModeSettings=9600,N,8,1"} + flowWrites
+                                 + QStringList{"IsOpen=true", "read IsOpen"};
     QCOMPARE(m_comm.log, expected);
     QCOMPARE(failed.count(), 0);
     QCOMPARE(visibleMessageBox(), nullptr);
@@ -366,8 +353,7 @@ void tst_PortSetup::openingTwiceFillsOnce()
         QCOMPARE(dlg.StopBitsCombo->count(), 3);
         QCOMPARE(dlg.FlowCtrlCombo->count(), 3);
         const QList<int> selection{dlg.BaudCombo->currentIndex(), dlg.ParityCombo->currentIndex(),
-                                   dlg.DataBitsCombo->currentIndex(),
-                                   dlg.StopBitsCombo->currentIndex(),
+                                   dlg.DataBitsCombo->currentIndex(), dlg.StopBitsCombo->currentIndex(),
                                    dlg.FlowCtrlCombo->currentIndex()};
         if (round == 0)
             first = selection;
@@ -383,17 +369,14 @@ void tst_PortSetup::keys_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("result");
 
-    for (const char *name : {"BaudCombo", "ParityCombo", "DataBitsCombo", "StopBitsCombo",
-                             "FlowCtrlCombo", "OK_Button"}) {
+    for (const char *name :
+         {"BaudCombo", "ParityCombo", "DataBitsCombo", "StopBitsCombo", "FlowCtrlCombo", "OK_Button"}) {
         QTest::addRow("Enter in %s", name) << name << int(Qt::Key_Return) << int(QDialog::Accepted);
         QTest::addRow("Escape in %s", name) << name << int(Qt::Key_Escape) << int(QDialog::Rejected);
     }
-    QTest::newRow("Enter on Cancel presses Cancel") << "Cancel_Button" << int(Qt::Key_Return)
-                                                    << int(QDialog::Rejected);
-    QTest::newRow("keypad Enter in a list") << "ParityCombo" << int(Qt::Key_Enter)
-                                            << int(QDialog::Accepted);
-    QTest::newRow("Escape on Help") << "HelpButton" << int(Qt::Key_Escape)
-                                    << int(QDialog::Rejected);
+    QTest::newRow("Enter on Cancel presses Cancel") << "Cancel_Button" << int(Qt::Key_Return) << int(QDialog::Rejected);
+    QTest::newRow("keypad Enter in a list") << "ParityCombo" << int(Qt::Key_Enter) << int(QDialog::Accepted);
+    QTest::newRow("Escape on Help") << "HelpButton" << int(Qt::Key_Escape) << int(QDialog::Rejected);
 }
 
 void tst_PortSetup::keys()
@@ -417,8 +400,7 @@ void tst_PortSetup::keys()
     });
     QVERIFY(focused);
     QCOMPARE(got, result);
-    QCOMPARE(ModeString, result == QDialog::Accepted ? QStringLiteral("9600,N,8,1")
-                                                     : QStringLiteral("9600,n,8,1"));
+    QCOMPARE(ModeString, result == QDialog::Accepted ? QStringLiteral("9600,N,8,1") : QStringLiteral("9600,n,8,1"));
 }
 
 void tst_PortSetup::helpKeysShowContents_data()
@@ -427,8 +409,8 @@ void tst_PortSetup::helpKeysShowContents_data()
     QTest::addColumn<bool>("byClick");
 
     QTest::newRow("Help button") << "HelpButton" << true;
-    for (const char *name : {"BaudCombo", "ParityCombo", "DataBitsCombo", "StopBitsCombo",
-                             "FlowCtrlCombo", "OK_Button", "HelpButton"})
+    for (const char *name :
+         {"BaudCombo", "ParityCombo", "DataBitsCombo", "StopBitsCombo", "FlowCtrlCombo", "OK_Button", "HelpButton"})
         QTest::addRow("F1 on %s", name) << name << false;
     QTest::newRow("F1 on Cancel does nothing") << "Cancel_Button" << false;
 }
@@ -480,8 +462,8 @@ void tst_PortSetup::helpKeysShowContents()
             QTest::keyClick(widget, Qt::Key_F1);
         stillOpen = dlg.isVisible();
         blockedWhileOpen = !blocking.isEmpty() && blocking.last() == QEvent::WindowBlocked;
-        selection = {dlg.BaudCombo->currentIndex(), dlg.ParityCombo->currentIndex(),
-                     dlg.DataBitsCombo->currentIndex(), dlg.StopBitsCombo->currentIndex()};
+        selection = {dlg.BaudCombo->currentIndex(), dlg.ParityCombo->currentIndex(), dlg.DataBitsCombo->currentIndex(),
+                     dlg.StopBitsCombo->currentIndex()};
         dlg.Cancel_Button->click();
     });
     window->windowHandle()->removeEventFilter(&watch);
@@ -524,8 +506,7 @@ void tst_PortSetup::helpWithoutFile()
     QVERIFY(window->isVisible());
     QVERIFY(window->currentFile().isEmpty());
     const QString shown = window->browser()->toPlainText();
-    QVERIFY2(shown.contains(QStringLiteral("Portlark.Hlp")) && shown.contains(empty.path()),
-             qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral("Portlark.Hlp")) && shown.contains(empty.path()), qPrintable(shown));
     QCOMPARE(visibleMessageBox(), nullptr);
     window->hide();
 }
@@ -561,9 +542,8 @@ void tst_PortSetup::shippedHelpFile()
     for (const QString &link : std::as_const(links))
         QVERIFY2(anchors.contains(link), qPrintable(link));
     const QString text = window->browser()->toPlainText();
-    for (const char *needed : {"NerovaPortlark.ini", "COMModeString", "DTREnable", "RTSEnable",
-                               "Handshake", "CommPort", "COM32", "/dev/ttyS0", "loopback",
-                               "/dev/serial/by-id"})
+    for (const char *needed : {"NerovaPortlark.ini", "COMModeString", "DTREnable", "RTSEnable", "Handshake", "CommPort",
+                               "COM32", "/dev/ttyS0", "loopback", "/dev/serial/by-id"})
         QVERIFY2(text.contains(QLatin1String(needed)), needed);
     window->hide();
 }

@@ -25,19 +25,19 @@ void tst_PortState::text_data()
 
     const QString usb = QStringLiteral("/dev/ttyUSB0");
     QTest::newRow("nothing selected") << 0 << false << QString() << QString() << false << "No port open";
-    QTest::newRow("nothing selected, Send") << -1 << false << QString() << QString() << true
-                                            << "No port open; nothing was sent";
+    QTest::newRow("nothing selected, Send")
+        << -1 << false << QString() << QString() << true << "No port open; nothing was sent";
     QTest::newRow("open") << 1 << true << usb << QString() << false << "COM1 open: /dev/ttyUSB0 at 115200,N,8,1";
-    QTest::newRow("open, Send is no news") << 1 << true << usb << QString() << true
-                                           << "COM1 open: /dev/ttyUSB0 at 115200,N,8,1";
+    QTest::newRow("open, Send is no news")
+        << 1 << true << usb << QString() << true << "COM1 open: /dev/ttyUSB0 at 115200,N,8,1";
     QTest::newRow("closed without a problem") << 3 << false << usb << QString() << false << "COM3 closed";
     QTest::newRow("lost") << 1 << false << usb << "/dev/ttyUSB0: the device was disconnected (Input/output error)"
                           << false << "COM1 closed: the device was disconnected";
     QTest::newRow("lost, Send") << 1 << false << usb << "/dev/ttyUSB0: the device was disconnected" << true
                                 << "COM1 closed: the device was disconnected; nothing was sent";
     QTest::newRow("in use") << 1 << false << usb
-                            << "/dev/ttyUSB0: the port is in use by another program (Device or resource busy)"
-                            << false << "COM1 closed: in use by another program";
+                            << "/dev/ttyUSB0: the port is in use by another program (Device or resource busy)" << false
+                            << "COM1 closed: in use by another program";
     QTest::newRow("permission") << 2 << false << usb
                                 << "/dev/ttyUSB0: Permission denied; to use this port the user must belong to the "
                                    "group \"dialout\" that owns the device (sudo usermod -aG dialout $USER, then "
@@ -103,8 +103,8 @@ void tst_PortState::waitingAndBack()
     state.mode = QStringLiteral("115200,N,8,1");
     const QString open = QStringLiteral("COM1 open: /dev/ttyUSB0 at 115200,N,8,1");
     const QList<std::pair<qint64, QString>> gone = {
-        {0, QStringLiteral(" (back after 0 ms)")},      {840, QStringLiteral(" (back after 840 ms)")},
-        {3249, QStringLiteral(" (back after 3.2 s)")},  {59949, QStringLiteral(" (back after 59.9 s)")},
+        {0, QStringLiteral(" (back after 0 ms)")},          {840, QStringLiteral(" (back after 840 ms)")},
+        {3249, QStringLiteral(" (back after 3.2 s)")},      {59949, QStringLiteral(" (back after 59.9 s)")},
         {65000, QStringLiteral(" (back after 1 min 5 s)")}, {7500000, QStringLiteral(" (back after 2 h 5 min)")},
     };
     for (const auto &[ms, suffix] : gone) {

@@ -84,12 +84,18 @@ private slots:
 
         int runs = 0;
         // The first change after a quiet frame runs at once ...
-        RepaintThrottle::Coalesce(w, [&] { ++runs; w->value = 1; });
+        RepaintThrottle::Coalesce(w, [&] {
+            ++runs;
+            w->value = 1;
+        });
         QCOMPARE(runs, 1);
         QCOMPARE(w->value, 1);
         // ... the rest of the frame's run once, the last one, at its end.
         for (int i = 2; i <= 50; ++i)
-            RepaintThrottle::Coalesce(w, [&, i] { ++runs; w->value = i; });
+            RepaintThrottle::Coalesce(w, [&, i] {
+                ++runs;
+                w->value = i;
+            });
         QCOMPARE(runs, 1);
         QTRY_COMPARE(w->value, 50);
         QCOMPARE(runs, 2);
@@ -116,8 +122,8 @@ private slots:
         other->setParent(&window);
         other->move(100, 0);
         other->show();
-        RepaintThrottle::Defer(w); // starts a frame
-        RepaintThrottle::Defer(w); // held
+        RepaintThrottle::Defer(w);     // starts a frame
+        RepaintThrottle::Defer(w);     // held
         RepaintThrottle::Defer(other); // held in the same frame
         other->value = 7;
         other->update();

@@ -48,7 +48,8 @@ qint64 monotonicNs()
 class FarReader
 {
 public:
-    explicit FarReader(int fd) : m_fd(fd)
+    explicit FarReader(int fd)
+        : m_fd(fd)
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -130,7 +131,11 @@ public:
 // The window on COM1 mapped to `device`, started up.
 struct Terminal : RealPortTerminal
 {
-    explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
+    explicit Terminal(const QString &device)
+        : RealPortTerminal(MappedPortIni(1, device))
+    {
+        form->Form_Load();
+    }
     SendingTools *tools() const { return form->sending(); }
 };
 
@@ -239,7 +244,9 @@ void TestSending::pacedSendOnTheWire()
             const qint64 sentGap = sent.times[k + 1] - sent.times[k];
             QVERIFY2(sentGap >= wanted, qPrintable(QStringLiteral("byte %1 went out %2 us after the one "
                                                                   "before, the pace wants %3 us")
-                                                       .arg(k + 1).arg(sentGap / 1000).arg(wanted / 1000)));
+                                                       .arg(k + 1)
+                                                       .arg(sentGap / 1000)
+                                                       .arg(wanted / 1000)));
             if (wanted > 0) {
                 const qint64 farGap = far_[k + 1] - far_[k];
                 shortestFar = std::min(shortestFar, farGap - wanted);

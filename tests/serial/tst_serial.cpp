@@ -25,7 +25,8 @@ constexpr int TestCom = 5;
 // event and keeps the codes of all events in order.
 struct Receiver
 {
-    explicit Receiver(SerialPortControl &c) : control(c)
+    explicit Receiver(SerialPortControl &c)
+        : control(c)
     {
         QObject::connect(&control, &SerialPortControl::SerialEvent, &control, [this] {
             codes.append(control.EventCode());
@@ -76,11 +77,11 @@ struct PtyRig
     RealSerialPortControl control{&map};
 };
 
-#define REQUIRE_PTY(rig)                                                                        \
-    do {                                                                                        \
-        if (!SocatPair::available())                                                            \
-            QSKIP("socat is not installed");                                                    \
-        QVERIFY2((rig).ready(), qPrintable((rig).pair.errorString() + (rig).far.errorString())); \
+#define REQUIRE_PTY(rig)                                                                                               \
+    do {                                                                                                               \
+        if (!SocatPair::available())                                                                                   \
+            QSKIP("socat is not installed");                                                                           \
+        QVERIFY2((rig).ready(), qPrintable((rig).pair.errorString() + (rig).far.errorString()));                       \
     } while (0)
 
 } // namespace
@@ -131,14 +132,20 @@ void tst_Serial::modeString_data()
 
     const int one = QSerialPort::OneStop, two = QSerialPort::TwoStop;
     QTest::newRow("canonical") << "9600,N,8,1" << true << "9600,N,8,1" << one << int(QSerialPort::NoParity) << 8;
-    QTest::newRow("1.5 stop bits opens as two") << "115200,E,7,1.5" << true << "115200,E,7,1.5" << two << int(QSerialPort::EvenParity) << 7;
+    QTest::newRow("1.5 stop bits opens as two")
+        << "115200,E,7,1.5" << true << "115200,E,7,1.5" << two << int(QSerialPort::EvenParity) << 7;
     QTest::newRow("two stop bits") << "110,O,5,2" << true << "110,O,5,2" << two << int(QSerialPort::OddParity) << 5;
     QTest::newRow("mark") << "921600,M,8,1" << true << "921600,M,8,1" << one << int(QSerialPort::MarkParity) << 8;
-    QTest::newRow("space, lower case") << "230400,s,6,1" << true << "230400,S,6,1" << one << int(QSerialPort::SpaceParity) << 6;
-    QTest::newRow("blanks and parity word") << "  19200 , even , 7 , 1.5 " << true << "19200,E,7,1.5" << two << int(QSerialPort::EvenParity) << 7;
-    QTest::newRow("mark and space words") << "300,MARK,7,1" << true << "300,M,7,1" << one << int(QSerialPort::MarkParity) << 7;
-    QTest::newRow("zero fractions") << "9600.0,None,8.0,2.0" << true << "9600,N,8,2" << two << int(QSerialPort::NoParity) << 8;
-    QTest::newRow("rate outside the dialog's list") << "250000,N,8,1" << true << "250000,N,8,1" << one << int(QSerialPort::NoParity) << 8;
+    QTest::newRow("space, lower case") << "230400,s,6,1" << true << "230400,S,6,1" << one
+                                       << int(QSerialPort::SpaceParity) << 6;
+    QTest::newRow("blanks and parity word")
+        << "  19200 , even , 7 , 1.5 " << true << "19200,E,7,1.5" << two << int(QSerialPort::EvenParity) << 7;
+    QTest::newRow("mark and space words")
+        << "300,MARK,7,1" << true << "300,M,7,1" << one << int(QSerialPort::MarkParity) << 7;
+    QTest::newRow("zero fractions") << "9600.0,None,8.0,2.0" << true << "9600,N,8,2" << two
+                                    << int(QSerialPort::NoParity) << 8;
+    QTest::newRow("rate outside the dialog's list")
+        << "250000,N,8,1" << true << "250000,N,8,1" << one << int(QSerialPort::NoParity) << 8;
 
     QTest::newRow("empty") << "" << false << "" << 0 << 0 << 0;
     QTest::newRow("rate only") << "9600" << false << "" << 0 << 0 << 0;
@@ -232,11 +239,21 @@ void tst_Serial::unusableModeFailsOpen_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("reasonPart");
 
-    QTest::newRow("loopback, parity X") << "loopback" << "9600,X,8,1" << "parity";
-    QTest::newRow("loopback, 9 data bits") << "loopback" << "9600,N,9,1" << "data bits";
-    QTest::newRow("pty, stop bits 3") << "pty" << "9600,N,8,3" << "stop bits";
-    QTest::newRow("pty, zero rate") << "pty" << "0,N,8,1" << "baud rate";
-    QTest::newRow("pty, missing field") << "pty" << "9600,N,8" << "four fields";
+    QTest::newRow("loopback, parity X") << "loopback"
+                                        << "9600,X,8,1"
+                                        << "parity";
+    QTest::newRow("loopback, 9 data bits") << "loopback"
+                                           << "9600,N,9,1"
+                                           << "data bits";
+    QTest::newRow("pty, stop bits 3") << "pty"
+                                      << "9600,N,8,3"
+                                      << "stop bits";
+    QTest::newRow("pty, zero rate") << "pty"
+                                    << "0,N,8,1"
+                                    << "baud rate";
+    QTest::newRow("pty, missing field") << "pty"
+                                        << "9600,N,8"
+                                        << "four fields";
 }
 
 void tst_Serial::unusableModeFailsOpen()
@@ -412,20 +429,19 @@ void tst_Serial::lineEvents_data()
     QTest::newRow("nothing changed") << int(L::Cts | L::Cd) << none << int(L::Cts | L::Cd) << none << QList<int>{};
     QTest::newRow("CTS rose") << 0 << none << int(L::Cts) << none << QList<int>{cts};
     QTest::newRow("DSR fell") << int(L::Dsr | L::Cd) << none << int(L::Cd) << none << QList<int>{dsr};
-    QTest::newRow("all three, in order") << int(L::Cd) << none << int(L::Cts | L::Dsr) << none << QList<int>{cts, dsr, cd};
+    QTest::newRow("all three, in order") << int(L::Cd) << none << int(L::Cts | L::Dsr) << none
+                                         << QList<int>{cts, dsr, cd};
     QTest::newRow("CTS pulse between looks, counted")
         << 0 << QList<int>{4, 0, 0, 0} << 0 << QList<int>{6, 0, 0, 0} << QList<int>{cts};
     QTest::newRow("CD pulse between looks, not counted") << 0 << none << 0 << none << QList<int>{};
-    QTest::newRow("counters on one side only")
-        << 0 << none << int(L::Dsr) << QList<int>{3, 3, 3, 3} << QList<int>{dsr};
+    QTest::newRow("counters on one side only") << 0 << none << int(L::Dsr) << QList<int>{3, 3, 3, 3} << QList<int>{dsr};
     QTest::newRow("ring rises, not counted") << 0 << none << int(L::Ring) << none << QList<int>{ring};
     QTest::newRow("ring falls, not counted") << int(L::Ring) << none << 0 << none << QList<int>{};
     QTest::newRow("ring rises, counted: wait for the count")
         << 0 << QList<int>{0, 0, 0, 1} << int(L::Ring) << QList<int>{0, 0, 0, 1} << QList<int>{};
-    QTest::newRow("ring counted once")
-        << int(L::Ring) << QList<int>{0, 0, 0, 1} << 0 << QList<int>{0, 0, 0, 2} << QList<int>{ring};
-    QTest::newRow("CD and ring together")
-        << 0 << none << int(L::Cd | L::Ring) << none << QList<int>{cd, ring};
+    QTest::newRow("ring counted once") << int(L::Ring) << QList<int>{0, 0, 0, 1} << 0 << QList<int>{0, 0, 0, 2}
+                                       << QList<int>{ring};
+    QTest::newRow("CD and ring together") << 0 << none << int(L::Cd | L::Ring) << none << QList<int>{cd, ring};
 }
 
 void tst_Serial::lineEvents()
@@ -463,13 +479,15 @@ void tst_Serial::openFailureReasons()
     control.PortNumber(7);
     control.IsOpen(true);
     QVERIFY(!control.IsOpen());
-    QVERIFY2(control.LastError().startsWith(QLatin1String("COM7: no device is assigned")), qPrintable(control.LastError()));
+    QVERIFY2(control.LastError().startsWith(QLatin1String("COM7: no device is assigned")),
+             qPrintable(control.LastError()));
     QVERIFY(control.LastError().contains(QLatin1String("[Ports]")));
 
     control.PortNumber(5);
     control.IsOpen(true);
     QVERIFY(!control.IsOpen());
-    QCOMPARE(control.LastError(), dir.filePath(QStringLiteral("ttyUSB9")) + QStringLiteral(": No such file or directory"));
+    QCOMPARE(control.LastError(),
+             dir.filePath(QStringLiteral("ttyUSB9")) + QStringLiteral(": No such file or directory"));
 
     // A terminal the user may not open; a plain file would be refused as no
     // serial device before its permissions are looked at.
@@ -627,8 +645,11 @@ void tst_Serial::comDefaultsAndEntries()
     QCOMPARE(map.device(0), QString());
     QCOMPARE(map.device(33), QString());
 
-    map.setEntries({{2, QStringLiteral("loopback")}, {7, QStringLiteral(" /dev/ttyUSB3 ")},
-                    {0, QStringLiteral("/dev/x")}, {33, QStringLiteral("/dev/y")}, {8, QStringLiteral("  ")}});
+    map.setEntries({{2, QStringLiteral("loopback")},
+                    {7, QStringLiteral(" /dev/ttyUSB3 ")},
+                    {0, QStringLiteral("/dev/x")},
+                    {33, QStringLiteral("/dev/y")},
+                    {8, QStringLiteral("  ")}});
     QCOMPARE(map.device(2), QStringLiteral("loopback"));
     QCOMPARE(map.device(1), QStringLiteral("/dev/ttyS0"));
     QCOMPARE(map.device(7), QStringLiteral("/dev/ttyUSB3"));
@@ -648,12 +669,10 @@ void tst_Serial::comAssignment_data()
         << QStringList{} << QStringList{"ttyUSB0"} << QStringList{"5=ttyUSB0"} << true;
     QTest::newRow("by-id name preferred")
         << QStringList{} << QStringList{"ttyUSB0|by-id/usb-FTDI_A1"} << QStringList{"5=by-id/usb-FTDI_A1"} << true;
-    QTest::newRow("used numbers skipped")
-        << QStringList{"5=loopback", "6=ttyUSB7"} << QStringList{"ttyACM0", "ttyUSB1"}
-        << QStringList{"5=loopback", "6=ttyUSB7", "7=ttyACM0", "8=ttyUSB1"} << true;
-    QTest::newRow("gap filled from the bottom")
-        << QStringList{"6=ttyUSB7"} << QStringList{"ttyACM0", "ttyUSB1"}
-        << QStringList{"5=ttyACM0", "6=ttyUSB7", "7=ttyUSB1"} << true;
+    QTest::newRow("used numbers skipped") << QStringList{"5=loopback", "6=ttyUSB7"} << QStringList{"ttyACM0", "ttyUSB1"}
+                                          << QStringList{"5=loopback", "6=ttyUSB7", "7=ttyACM0", "8=ttyUSB1"} << true;
+    QTest::newRow("gap filled from the bottom") << QStringList{"6=ttyUSB7"} << QStringList{"ttyACM0", "ttyUSB1"}
+                                                << QStringList{"5=ttyACM0", "6=ttyUSB7", "7=ttyUSB1"} << true;
     QTest::newRow("device mapped by its by-id link is not added again")
         << QStringList{"9=by-id/usb-FTDI_A1"} << QStringList{"ttyUSB0|by-id/usb-FTDI_A1"}
         << QStringList{"9=by-id/usb-FTDI_A1"} << false;
@@ -675,9 +694,7 @@ void tst_Serial::comAssignment()
 
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("by-id")));
-    const auto abs = [&](const QString &name) {
-        return name == QLatin1String("loopback") ? name : dir.filePath(name);
-    };
+    const auto abs = [&](const QString &name) { return name == QLatin1String("loopback") ? name : dir.filePath(name); };
     const auto toMap = [&](const QStringList &list) {
         QMap<int, QString> m;
         for (const QString &e : list)
@@ -733,13 +750,14 @@ void tst_Serial::comSettingsRoundTrip()
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("settings.ini"));
-    const QMap<int, QString> entries{{1, QStringLiteral("loopback")},
-                                     {5, QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")},
-                                     {32, QStringLiteral("/dev/ttyACM0")}};
+    const QMap<int, QString> entries{
+        {1, QStringLiteral("loopback")},
+        {5, QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")},
+        {32, QStringLiteral("/dev/ttyACM0")}};
     {
         QSettings settings(file, QSettings::IniFormat);
         settings.setValue(QStringLiteral("Ports/COM9"), QStringLiteral("/dev/stale")); // removed by the save
-        settings.setValue(QStringLiteral("Settings/CommPort"), QStringLiteral("5"));  // other groups kept
+        settings.setValue(QStringLiteral("Settings/CommPort"), QStringLiteral("5"));   // other groups kept
         ComPortMap map;
         map.setEntries(entries);
         map.writeSettings(settings);

@@ -12,7 +12,8 @@ QMessageBox *visibleMessageBox()
     return nullptr;
 }
 
-ModalWatcher::ModalWatcher(std::function<void(QWidget *)> action) : m_action(std::move(action))
+ModalWatcher::ModalWatcher(std::function<void(QWidget *)> action)
+    : m_action(std::move(action))
 {
     m_timer.setInterval(10);
     connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
@@ -31,7 +32,8 @@ void ModalWatcher::poll()
     m_action(w);
 }
 
-MessageBoxLog::MessageBoxLog(std::function<void()> whileOpen) : m_whileOpen(std::move(whileOpen))
+MessageBoxLog::MessageBoxLog(std::function<void()> whileOpen)
+    : m_whileOpen(std::move(whileOpen))
 {
     m_timer.setInterval(10);
     connect(&m_timer, &QTimer::timeout, this, &MessageBoxLog::poll);

@@ -15,15 +15,15 @@ public:
     using SerialPortControl::SerialPortControl;
 
     // Script
-    bool failOpen = false;            // the next opens fail
+    bool failOpen = false; // the next opens fail
     QString failReason = QStringLiteral("/dev/ttyFAKE: No such file or directory");
     bool cd = false, cts = false, dsr = false;
-    mutable QStringList log;          // every operation, in order
-    QByteArray written;               // everything WriteOutput accepted
+    mutable QStringList log; // every operation, in order
+    QByteArray written;      // everything WriteOutput accepted
     int writeCalls = 0;
-    bool logReads = true;             // reads of the lines and input are logged too
-    bool breakAccepted = true;        // what SendBreak answers while open
-    QList<int> breaks;                // the duration of every break accepted
+    bool logReads = true;      // reads of the lines and input are logged too
+    bool breakAccepted = true; // what SendBreak answers while open
+    QList<int> breaks;         // the duration of every break accepted
 
     // The bytes OutputPending() reports (not logged when read); raises
     // OutputPendingChanged when it changes.
@@ -57,7 +57,7 @@ public:
     QString LastError() const override;
     QString DeviceName() const override;
     qint64 OutputPending() const override;
-    void DropOutput() override;        // logged "DropOutput"; nothing is pending after it
+    void DropOutput() override;                // logged "DropOutput"; nothing is pending after it
     bool SendBreak(int milliseconds) override; // logged "SendBreak=250"
 
 private:

@@ -6,11 +6,21 @@ KeyStroke key(Qt::Key k, Qt::KeyboardModifiers m)
 {
     QString text;
     switch (k) {
-    case Qt::Key_Backspace: text = QStringLiteral("\b"); break;
-    case Qt::Key_Delete: text = QStringLiteral("\x7f"); break;
-    case Qt::Key_Return: text = QStringLiteral("\r"); break;
-    case Qt::Key_Tab: text = QStringLiteral("\t"); break;
-    case Qt::Key_Escape: text = QStringLiteral("\x1b"); break;
+    case Qt::Key_Backspace:
+        text = QStringLiteral("\b");
+        break;
+    case Qt::Key_Delete:
+        text = QStringLiteral("\x7f");
+        break;
+    case Qt::Key_Return:
+        text = QStringLiteral("\r");
+        break;
+    case Qt::Key_Tab:
+        text = QStringLiteral("\t");
+        break;
+    case Qt::Key_Escape:
+        text = QStringLiteral("\x1b");
+        break;
     default:
         if (k >= Qt::Key_A && k <= Qt::Key_Z && (m & Qt::ControlModifier))
             text = QChar(char16_t(k - Qt::Key_A + 1));

@@ -84,8 +84,7 @@ bool SocatPair::start(const QString &pathA, const QString &pathB, int timeoutMs)
     m_socat.setStandardOutputFile(QProcess::nullDevice());
     m_socat.setStandardErrorFile(m_dir->filePath(QStringLiteral("socat.log")));
     m_socat.start(QStringLiteral("socat"),
-                  {QStringLiteral("-d"), QStringLiteral("-d"),
-                   QStringLiteral("pty,raw,echo=0,link=") + m_pathA,
+                  {QStringLiteral("-d"), QStringLiteral("-d"), QStringLiteral("pty,raw,echo=0,link=") + m_pathA,
                    QStringLiteral("pty,raw,echo=0,link=") + m_pathB});
     if (!m_socat.waitForStarted(timeoutMs)) {
         m_error = QStringLiteral("socat did not start: ") + m_socat.errorString();

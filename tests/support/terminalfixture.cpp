@@ -46,8 +46,7 @@ TerminalFixture::TerminalFixture(ControlFactory factory, const QByteArray &ini, 
 TerminalFixture::TerminalFixture(ControlFactory factory, NotBuilt, const QString &settingsPath)
     : m_factory(std::move(factory))
     , m_path(settingsPath.isEmpty() ? dir.filePath(QStringLiteral("NerovaPortlark.ini")) : settingsPath)
-{
-}
+{}
 
 TerminalFixture::~TerminalFixture()
 {
@@ -111,15 +110,12 @@ QByteArray TerminalFixture::MappedPortIni(int com, const QString &device, const 
 
 FakeTerminal::FakeTerminal(const QByteArray &ini, const QString &settingsPath)
     : TerminalOver(FakeControl(), ini, settingsPath)
-{
-}
+{}
 
 RealPortTerminal::RealPortTerminal(const QByteArray &ini, const QString &settingsPath)
     : TerminalOver(RealControl(), ini, settingsPath)
-{
-}
+{}
 
 RealPortTerminal::RealPortTerminal(NotBuilt notBuilt, const QString &settingsPath)
     : TerminalOver(RealControl(), notBuilt, settingsPath)
-{
-}
+{}

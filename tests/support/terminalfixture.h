@@ -91,7 +91,7 @@ private:
 };
 
 // The fixture with its control reachable by its own type as `comm`.
-template <class Control>
+template<class Control>
 class TerminalOver : public TerminalFixture
 {
 public:
@@ -103,8 +103,7 @@ public:
     }
     TerminalOver(ControlFactory factory, NotBuilt notBuilt, const QString &settingsPath = QString())
         : TerminalFixture(std::move(factory), notBuilt, settingsPath)
-    {
-    }
+    {}
 
     Control *comm = nullptr;
 
@@ -126,4 +125,3 @@ public:
     explicit RealPortTerminal(const QByteArray &ini = QByteArray(), const QString &settingsPath = QString());
     explicit RealPortTerminal(NotBuilt notBuilt, const QString &settingsPath = QString());
 };
-

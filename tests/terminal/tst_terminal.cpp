@@ -32,8 +32,8 @@
 
 namespace {
 
-const QStringList kLights = {QStringLiteral("read CarrierDetect"), QStringLiteral("read ClearToSend"),
-                             QStringLiteral("read DataSetReady")};
+const QStringList kLights
+    = {QStringLiteral("read CarrierDetect"), QStringLiteral("read ClearToSend"), QStringLiteral("read DataSetReady")};
 
 using Terminal = FakeTerminal;
 
@@ -211,13 +211,13 @@ void TestTerminal::badStoredSettings_data()
     QTest::newRow("grayed check box") << QByteArray("[Settings]\nDTREnable=2\n") << 2 << 0 << 0 << "9600,N,8,1";
     QTest::newRow("port 99") << QByteArray("[Settings]\nCommPort=99\n") << 1 << 0 << 0 << "9600,N,8,1";
     QTest::newRow("port -5") << QByteArray("[Settings]\nCommPort=-5\n") << 1 << 0 << 0 << "9600,N,8,1";
-    QTest::newRow("forty digits") << QByteArray("[Settings]\nHandshake=" + QByteArray(40, '9') + "\nCommPort="
-                                                + QByteArray(40, '9') + "\n")
+    QTest::newRow("forty digits") << QByteArray("[Settings]\nHandshake=" + QByteArray(40, '9')
+                                                + "\nCommPort=" + QByteArray(40, '9') + "\n")
                                   << 1 << 0 << 0 << "9600,N,8,1";
-    QTest::newRow("letters") << QByteArray("[Settings]\nDTREnable=yes\nHandshake=hardware\nCommPort=COM3\n")
-                             << 0 << 0 << 0 << "9600,N,8,1";
-    QTest::newRow("unquoted mode string") << QByteArray("[Settings]\nCOMModeString=19200,E,7,2\n") << 1 << 0 << 0
-                                          << "19200,E,7,2";
+    QTest::newRow("letters") << QByteArray("[Settings]\nDTREnable=yes\nHandshake=hardware\nCommPort=COM3\n") << 0 << 0
+                             << 0 << "9600,N,8,1";
+    QTest::newRow("unquoted mode string")
+        << QByteArray("[Settings]\nCOMModeString=19200,E,7,2\n") << 1 << 0 << 0 << "19200,E,7,2";
     QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[\x01\x02]\n=\n\x80\x81=\x00\n", 16) << 1 << 0 << 0
                                  << "9600,N,8,1";
     QTest::newRow("not ini") << QByteArray("<xml><Settings CommPort=\"3\"/></xml>\n[[[\n=====\n") << 1 << 0 << 0
@@ -311,14 +311,11 @@ void TestTerminal::modeStringKeepsItsText_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("text");
-    QTest::newRow("blanks, unquoted") << QByteArray("COMModeString=19200 , even , 7 , 1.5")
-                                      << "19200 , even , 7 , 1.5";
+    QTest::newRow("blanks, unquoted") << QByteArray("COMModeString=19200 , even , 7 , 1.5") << "19200 , even , 7 , 1.5";
     QTest::newRow("blanks, quoted") << QByteArray("COMModeString=\"19200 , even , 7 , 1.5\"")
                                     << "19200 , even , 7 , 1.5";
-    QTest::newRow("blanks around the sign, CR LF") << QByteArray("COMModeString = 9600,n, 8,1\r")
-                                                   << "9600,n, 8,1";
-    QTest::newRow("partly quoted: joined as read") << QByteArray("COMModeString=\"9600\", N,8,1")
-                                                   << "9600,N,8,1";
+    QTest::newRow("blanks around the sign, CR LF") << QByteArray("COMModeString = 9600,n, 8,1\r") << "9600,n, 8,1";
+    QTest::newRow("partly quoted: joined as read") << QByteArray("COMModeString=\"9600\", N,8,1") << "9600,N,8,1";
 }
 
 void TestTerminal::modeStringKeepsItsText()
@@ -379,7 +376,8 @@ void TestTerminal::grayedCheckBoxOpensOff()
     t.form->Combo2->setCurrentIndex(2);
     QStringList expected = portOpenSequence(2, ModeString, {"FlowControl=0", "RtsEnabled=true"}, false, true);
     // The box ends unchecked, and its handler writes that back.
-    expected += {QStringLiteral("read DtrEnabled"), QStringLiteral("DtrEnabled=false"), QStringLiteral("read RtsEnabled")};
+    expected
+        += {QStringLiteral("read DtrEnabled"), QStringLiteral("DtrEnabled=false"), QStringLiteral("read RtsEnabled")};
     expected += kLights;
     QCOMPARE(t.comm->log, expected);
     QCOMPARE(t.form->chkDTR->checkState(), Qt::Unchecked);
@@ -658,8 +656,8 @@ void TestTerminal::tabOrderAndMenus()
     QCOMPARE(f.Combo2->itemText(32), QStringLiteral("COM32"));
     QCOMPARE(f.Combo2->currentIndex(), -1);
 
-    const QList<QWidget *> order = {f.Text1, f.Text2, f.Command1, f.Command2, f.Combo2,
-                                    f.Text3, f.chkDTR, f.chkRTS, f.Command3};
+    const QList<QWidget *> order
+        = {f.Text1, f.Text2, f.Command1, f.Command2, f.Combo2, f.Text3, f.chkDTR, f.chkRTS, f.Command3};
     auto nextFocusable = [](QWidget *w) {
         do
             w = w->nextInFocusChain();

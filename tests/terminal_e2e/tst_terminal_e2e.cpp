@@ -62,7 +62,11 @@ QByteArray pattern(qsizetype size, qsizetype offset = 0)
 // that start-up reads.
 struct Terminal : RealPortTerminal
 {
-    explicit Terminal(const QString &device) : RealPortTerminal(MappedPortIni(1, device)) { form->Form_Load(); }
+    explicit Terminal(const QString &device)
+        : RealPortTerminal(MappedPortIni(1, device))
+    {
+        form->Form_Load();
+    }
     qsizetype inputSize() const { return input().size(); }
     QString count() const { return form->Text3->text(); }
 };
@@ -291,7 +295,7 @@ void TestTerminalE2E::portStateLineFollowsThePort()
     }
     QCOMPARE(t->form->portState->text(), QStringLiteral("COM1 closed: in use by another program"));
 
-    other.reset(); // the other program ends
+    other.reset();                     // the other program ends
     QCoreApplication::processEvents(); // start-up's selection is over; the next choice is the user's
     emit t->form->Combo2->activated(1);
     QVERIFY2(t->comm->IsOpen(), qPrintable(t->comm->LastError()));
@@ -387,8 +391,7 @@ void TestTerminalE2E::replugReopensByItself()
     QTRY_VERIFY_WITH_TIMEOUT(t.comm->IsOpen(), kWait);
     qInfo("re-plug: port open %lld ms after the pair was started again, %lld ms after its device was seen",
           sinceReturn.elapsed(), back.value(0).value(1).toLongLong());
-    QVERIFY2(t.form->portState->text().startsWith(
-                 QStringLiteral("COM1 open: %1 at 57600,E,7,1 (back after ").arg(a)),
+    QVERIFY2(t.form->portState->text().startsWith(QStringLiteral("COM1 open: %1 at 57600,E,7,1 (back after ").arg(a)),
              qPrintable(t.form->portState->text()));
     QVERIFY(!t.comm->DtrEnabled() && !t.comm->RtsEnabled());
     QCOMPARE(t.form->chkDTR->checkState(), Qt::Unchecked);

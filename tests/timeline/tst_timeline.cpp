@@ -39,10 +39,7 @@ private slots:
     void copyAndExportSelection();
 
 private:
-    QString cell(int row, int column) const
-    {
-        return m_window->model()->index(row, column).data().toString();
-    }
+    QString cell(int row, int column) const { return m_window->model()->index(row, column).data().toString(); }
     void flush() { m_record->flush(); }
     bool search(const QString &text, bool hex);
     void selectRows(int first, int last);
