@@ -1,3 +1,4 @@
+#include "dialogwatch.h"
 #include "sessioncontroller.h"
 
 #include <QAbstractButton>
@@ -41,7 +42,9 @@ public:
         });
         m_timer.start(20);
     }
-    bool done() const { return m_steps.isEmpty(); }
+    // Every step taken and its dialog gone: a click is queued, so the box it
+    // closes may still be up when the last step returns.
+    bool done() const { return m_steps.isEmpty() && !QApplication::activeModalWidget() && !visibleMessageBox(); }
 
 private:
     QList<Step> m_steps;
