@@ -253,6 +253,27 @@ struct Terminal : RealPortTerminal
     qint64 received() const { return form->Text1->textLength(); }
 };
 
+// A new socat pair with the window open on one end, shown and settled; null,
+// with the reason on stderr, when either cannot be had.
+std::unique_ptr<Terminal> shownWindow(SocatPair &pair)
+{
+    if (!pair.start()) {
+        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+        return nullptr;
+    }
+    auto t = std::make_unique<Terminal>(pair.pathA());
+    if (!t->comm->IsOpen()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(pair.pathA()), qPrintable(t->comm->LastError()));
+        return nullptr;
+    }
+    t->form->show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return t;
+}
+
 // A 10 ms timer that records how late each of its ticks comes.
 class StallMeter : public QObject
 {
@@ -379,22 +400,10 @@ void row(const QString &what, const QString &result, const QString &goal, const 
 int soak(qint64 total)
 {
     SocatPair pair;
-    if (!pair.start()) {
-        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+    const std::unique_ptr<Terminal> window = shownWindow(pair);
+    if (!window)
         return 1;
-    }
-    Terminal t(pair.pathA());
-    if (!t.comm->IsOpen()) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(pair.pathA()), qPrintable(t.comm->LastError()));
-        return 1;
-    }
-    t.form->show();
-    {
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 500)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    Terminal &t = *window;
     const qint64 rssStart = residentBytes();
     const qint64 bound = t.form->paneStorage()->memoryLimit();
 
@@ -532,22 +541,10 @@ int main(int argc, char *argv[])
 
     // 2. The flood into the shown window.
     SocatPair pair;
-    if (!pair.start()) {
-        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+    const std::unique_ptr<Terminal> window = shownWindow(pair);
+    if (!window)
         return 1;
-    }
-    Terminal t(pair.pathA());
-    if (!t.comm->IsOpen()) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(pair.pathA()), qPrintable(t.comm->LastError()));
-        return 1;
-    }
-    t.form->show();
-    {
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 500)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    Terminal &t = *window;
 
     const qint64 rssBefore = residentBytes();
     qint64 received = 0;
