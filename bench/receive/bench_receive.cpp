@@ -400,10 +400,10 @@ void row(const QString &what, const QString &result, const QString &goal, const 
 int soak(qint64 total)
 {
     SocatPair pair;
-    const std::unique_ptr<Terminal> window = shownWindow(pair);
-    if (!window)
+    const std::unique_ptr<Terminal> shown = shownWindow(pair);
+    if (!shown)
         return 1;
-    Terminal &t = *window;
+    Terminal &t = *shown;
     const qint64 rssStart = residentBytes();
     const qint64 bound = t.form->paneStorage()->memoryLimit();
 
@@ -541,10 +541,10 @@ int main(int argc, char *argv[])
 
     // 2. The flood into the shown window.
     SocatPair pair;
-    const std::unique_ptr<Terminal> window = shownWindow(pair);
-    if (!window)
+    const std::unique_ptr<Terminal> shown = shownWindow(pair);
+    if (!shown)
         return 1;
-    Terminal &t = *window;
+    Terminal &t = *shown;
 
     const qint64 rssBefore = residentBytes();
     qint64 received = 0;
