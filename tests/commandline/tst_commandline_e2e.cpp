@@ -3,6 +3,7 @@
 // window is kept.
 
 #include "socatpair.h"
+#include "usersettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,13 +48,8 @@ void tst_CommandLineE2e::startsOnTheDeviceGiven()
 
     // The stored port is another one: the command line must win over it.
     QTemporaryDir config;
-    const QString ini = config.filePath(QStringLiteral("NerovaPortlark/NerovaPortlark.ini"));
-    QVERIFY(QDir().mkpath(QFileInfo(ini).path()));
-    {
-        QFile f(ini);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Settings]\nCOMModeString=\"9600,N,8,1\"\nCommPort=0\n");
-    }
+    const QString ini = writeUserSettings(config.path(), "[Settings]\nCOMModeString=\"9600,N,8,1\"\nCommPort=0\n");
+    QVERIFY(!ini.isEmpty());
 
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -3,6 +3,7 @@
 // port closed and the port's lock file gone.
 
 #include "socatpair.h"
+#include "usersettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,14 +65,10 @@ void tst_Shutdown::signalEndsLikeExit()
     // Only the port keys are stored: the other three appear only if the
     // program saves its settings on the way out.
     QTemporaryDir config;
-    const QString ini = config.filePath(QStringLiteral("NerovaPortlark/NerovaPortlark.ini"));
-    QVERIFY(QDir().mkpath(QFileInfo(ini).path()));
-    {
-        QFile f(ini);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Settings]\nCOMModeString=\"19200,E,7,1\"\nCommPort=1\n[Ports]\nCOM1="
-                + QFile::encodeName(pair.pathA()) + "\n");
-    }
+    const QString ini
+        = writeUserSettings(config.path(), "[Settings]\nCOMModeString=\"19200,E,7,1\"\nCommPort=1\n[Ports]\nCOM1="
+                                               + QFile::encodeName(pair.pathA()) + "\n");
+    QVERIFY(!ini.isEmpty());
 
     // Records left by runs that crashed: the program asks about each, one
     // after the other, once its window is up.
