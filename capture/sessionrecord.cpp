@@ -21,10 +21,19 @@ namespace {
 
 constexpr int FlushIntervalMs = 50;
 // Written at once, outside the timer, when the buffer grows past this.
-constexpr qint64 EagerFlushBytes = 1 << 20;
+constexpr qint64 EagerFlushBytes = 256 << 10;
+// The buffer's room, kept for the record's life: one block more than the
+// eager flush leaves, and a long comment. Never giving it back keeps the
+// allocator from raising its threshold for mapped blocks, after which the
+// receive path's short-lived large buffers would come from the heap and
+// leave it fragmented and grown.
+constexpr qsizetype PendingCapacity = EagerFlushBytes + Pcapng::MaxPayload + (16 << 10);
 // Below this much free space the status line warns.
 constexpr qint64 LowSpaceBytes = qint64(64) << 20;
 constexpr int SpaceCheckTicks = 20;
+// Older index chunks looked at per space check, to drop the pages a reader
+// (a save, a search) faulted back in: a week's record goes round in a minute.
+constexpr qint64 ReleaseChunksPerCheck = 16;
 
 qint64 realtimeNs()
 {
@@ -87,6 +96,9 @@ SessionRecord::SessionRecord(const QString &directory, QObject *parent)
         m_error = QStringLiteral("%1: cannot create the folder").arg(dir);
         return;
     }
+    // The index lives beside the spool, out of resident memory but for its
+    // newest part (a failure shows when the first events come).
+    m_index.useScratchFile(dir);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int n = 0; n < 100 && m_fd < 0; ++n) {
         m_path = QDir(dir).filePath(QStringLiteral("session-%1-%2%3.pcapng")
@@ -104,7 +116,8 @@ SessionRecord::SessionRecord(const QString &directory, QObject *parent)
     // Held for the record's life: a spool whose lock is free is an orphan.
     ::flock(m_fd, LOCK_EX | LOCK_NB);
 
-    m_pending = Pcapng::fileHeader(headerComment());
+    m_pending.reserve(PendingCapacity);
+    m_pending += Pcapng::fileHeader(headerComment());
     m_flushTimer.setInterval(FlushIntervalMs);
     connect(&m_flushTimer, &QTimer::timeout, this, &SessionRecord::flush);
     m_flushTimer.start();
@@ -179,11 +192,20 @@ void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, 
     e.kind = kind;
     e.lines = m_lines;
     m_index.append(e);
+    if (m_index.memoryOnlyChunks() != m_indexInMemory)
+        reportIndexInMemory();
 
     Pcapng::appendPacket(m_pending, wallTimeNs(time), rtacEventType(kind), m_lines, payload.constData(), e.length,
                          comment);
     if (m_pending.size() >= EagerFlushBytes)
         writePending();
+}
+
+void SessionRecord::reportIndexInMemory()
+{
+    m_indexInMemory = m_index.memoryOnlyChunks();
+    emit storageProblem(QStringLiteral("Session record: its index is held in memory, the scratch file cannot grow (%1)")
+                            .arg(m_index.storageError()));
 }
 
 void SessionRecord::markNotKept(qint64 time, const QString &comment)
@@ -416,7 +438,7 @@ bool SessionRecord::writePending()
         done += n;
     }
     if (error == 0) {
-        m_pending.clear();
+        m_pending.truncate(0); // the room stays
         m_flushed.store(start + done, std::memory_order_release);
         m_committed.store(m_index.size(), std::memory_order_release);
         if (m_writeFailed) {
@@ -448,7 +470,7 @@ bool SessionRecord::writePending()
         m_unreported += m_marker;
         m_markerPending = false;
     }
-    m_pending.clear();
+    m_pending.truncate(0);
     m_committed.store(m_index.size(), std::memory_order_release);
     m_needMarker = true;
     m_writeFailed = true;
@@ -485,6 +507,7 @@ void SessionRecord::flush()
     if (++m_ticks >= SpaceCheckTicks) {
         m_ticks = 0;
         checkFreeSpace();
+        m_index.releaseOld(ReleaseChunksPerCheck);
     }
     const qint64 committed = m_committed.load(std::memory_order_relaxed);
     if (committed > m_announced) {

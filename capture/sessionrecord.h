@@ -159,9 +159,14 @@ private:
     quint8 rtacEventType(quint8 kind) const;
     static QString linesText(quint8 kind, quint8 lines);
     void checkFreeSpace();
+    // The index had to take a chunk of memory the scratch file could not.
+    void reportIndexInMemory();
     bool readSpool(qint64 offset, char *to, qint64 length) const;
 
-    ChunkedArray<RecordEvent> m_index;
+    // Mapped from a scratch file beside the spool (see ChunkedArray), so
+    // that only its newest part is resident however long the session runs.
+    ChunkedArray<RecordEvent, 16384> m_index;
+    qint64 m_indexInMemory = 0; // memory-only chunks already reported
     std::atomic<qint64> m_committed{0};
 
     int m_fd = -1;
