@@ -28,10 +28,11 @@ public:
         m_held.append(widget);
     }
 
-    void coalesce(QWidget *widget, std::function<void()> apply)
+    void coalesce(QWidget *widget, std::function<void()> apply, int everyFrames)
     {
         if (!m_frame.isActive()) {
             m_frame.start(RepaintThrottle::FrameInterval, this);
+            ran(widget);
             apply();
             return;
         }
@@ -41,14 +42,22 @@ public:
                 return;
             }
         }
-        m_pending.push_back({widget, std::move(apply)});
+        // Due at this frame's end, or `everyFrames` after its last run.
+        qint64 due = m_frameNumber + 1;
+        for (const Ran &r : m_ran) {
+            if (r.widget == widget)
+                due = qMax(due, r.frame + qMax(1, everyFrames));
+        }
+        m_pending.push_back({widget, std::move(apply), due});
     }
 
     void flush()
     {
         for (Pending &pending : std::exchange(m_pending, {})) {
-            if (pending.widget)
+            if (pending.widget) {
+                ran(pending.widget);
                 pending.apply();
+            }
         }
     }
 
@@ -58,11 +67,29 @@ protected:
         if (event->timerId() != m_frame.timerId())
             return;
         m_frame.stop();
-        if (m_held.isEmpty() && m_pending.empty())
+        ++m_frameNumber;
+        if (m_held.isEmpty() && m_pending.empty()) {
+            // A quiet frame: the next change is drawn at once.
+            m_ran.clear();
             return;
+        }
         // The held changes are applied first, so that the repaint below
-        // shows them too.
-        flush();
+        // shows them too; those spaced further apart wait for their frame.
+        std::vector<Pending> due;
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (it->due <= m_frameNumber) {
+                due.push_back(std::move(*it));
+                it = m_pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (Pending &pending : due) {
+            if (pending.widget) {
+                ran(pending.widget);
+                pending.apply();
+            }
+        }
         const QList<QPointer<QWidget>> held = std::exchange(m_held, {});
         for (const QPointer<QWidget> &widget : held) {
             if (widget)
@@ -78,8 +105,30 @@ private:
     {
         QPointer<QWidget> widget;
         std::function<void()> apply;
+        qint64 due = 0; // frame number at whose end it runs
     };
     std::vector<Pending> m_pending;
+    // The frame in which each widget's last change ran, while frames follow
+    // each other without a quiet one between.
+    struct Ran
+    {
+        QPointer<QWidget> widget;
+        qint64 frame = 0;
+    };
+    std::vector<Ran> m_ran;
+    qint64 m_frameNumber = 0;
+
+    void ran(QWidget *widget)
+    {
+        for (Ran &r : m_ran) {
+            if (r.widget == widget) {
+                r.frame = m_frameNumber;
+                return;
+            }
+        }
+        std::erase_if(m_ran, [](const Ran &r) { return r.widget.isNull(); });
+        m_ran.push_back({widget, m_frameNumber});
+    }
 };
 
 } // namespace
@@ -102,7 +151,7 @@ void RepaintThrottle::Flush()
     frameClock().flush();
 }
 
-void RepaintThrottle::Coalesce(QWidget *widget, std::function<void()> apply)
+void RepaintThrottle::Coalesce(QWidget *widget, std::function<void()> apply, int everyFrames)
 {
-    frameClock().coalesce(widget, std::move(apply));
+    frameClock().coalesce(widget, std::move(apply), everyFrames);
 }

@@ -19,8 +19,11 @@ void Defer(QWidget *widget);
 // For a change that is costly in itself (setting a line edit's text lays it
 // out): runs `apply` at once when no frame is running, else once when the
 // frame ends, however many calls came in the frame (the last one's `apply`
-// runs). Nothing runs for a widget that has gone.
-void Coalesce(QWidget *widget, std::function<void()> apply);
+// runs). Nothing runs for a widget that has gone. With `everyFrames` above 1
+// the widget's changes run at most once in that many frames: for a figure
+// that changes with every block (a byte count), which no one reads faster
+// and whose layout and drawing cost more than the data's own.
+void Coalesce(QWidget *widget, std::function<void()> apply, int everyFrames = 1);
 
 // Runs the changes held for the frame now, so that what is shown is up to
 // date at once (before a check of the window's state, or a screenshot).

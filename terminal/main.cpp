@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "comportmap.h"
+#include "displaysetup.h"
 #include "mainform.h"
 #include "realserialportcontrol.h"
 #include "sessioncontroller.h"
@@ -36,6 +37,7 @@ int main(int argc, char *argv[])
     if (early.outcome() != CommandLine::Outcome::Start)
         return finish(early);
 
+    DisplaySetup::Prepare();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Portlark"));
     QApplication::setOrganizationName(QStringLiteral("Nerova"));

@@ -28,6 +28,7 @@
 #include "binarytextbox.h"
 #include "bytelineedit.h"
 #include "comportmap.h"
+#include "displaysetup.h"
 #include "mainform.h"
 #include "modestring.h"
 #include "panestorage.h"
@@ -535,6 +536,8 @@ int main(int argc, char *argv[])
     if (argc == 5 && std::strcmp(argv[1], "--feed") == 0)
         return feed(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
 
+    // The window is set up as the program sets it up.
+    DisplaySetup::Prepare();
     QApplication app(argc, argv);
     qint64 floodBytes = 64 * MiB;
     int steadySeconds = 30;
@@ -717,6 +720,9 @@ int main(int argc, char *argv[])
     const double panePerSecond = wall > 0 ? double(panePaints.paints) / wall : 0;
     const double countPerSecond = wall > 0 ? double(countPaints.paints) / wall : 0;
     const double frameRate = 1000.0 / RepaintThrottle::FrameInterval;
+    // The measured span may start just before a frame ends and end just
+    // after one begins: one paint more than whole frames is still one a frame.
+    const auto withinFrames = [&](qint64 paints) { return double(paints) <= frameRate * wall + 1; };
     feeder->waitForFinished(10000);
     stopFeeder(feeder);
     const QByteArray after = t.input();
@@ -771,9 +777,9 @@ int main(int argc, char *argv[])
                    : QStringLiteral("%1 % of a core").arg(xShare, 0, 'f', 2),
         QStringLiteral("<= 0.5 %"), xShare < 0 ? QString() : yesNo(xShare <= 0.5));
     row(QStringLiteral("input pane repaints at 115200 baud"), QStringLiteral("%1 /s").arg(panePerSecond, 0, 'f', 1),
-        QStringLiteral("<= %1 /s (frames)").arg(frameRate, 0, 'f', 0), yesNo(panePerSecond <= frameRate));
+        QStringLiteral("<= %1 /s (frames)").arg(frameRate, 0, 'f', 0), yesNo(withinFrames(panePaints.paints)));
     row(QStringLiteral("count redraws at 115200 baud"), QStringLiteral("%1 /s").arg(countPerSecond, 0, 'f', 1),
-        QStringLiteral("<= %1 /s (frames)").arg(frameRate, 0, 'f', 0), yesNo(countPerSecond <= frameRate));
+        QStringLiteral("<= %1 /s (frames)").arg(frameRate, 0, 'f', 0), yesNo(withinFrames(countPaints.paints)));
     row(QStringLiteral("receive events (mean block) in the flood"),
         QStringLiteral("%1 (%2 B)").arg(floodEvents).arg(floodEvents ? received > 0 ? base / floodEvents : 0 : 0),
         QString(), QString());

@@ -3,6 +3,7 @@
 
 #include "repaintthrottle.h"
 
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QTest>
 #include <QWidget>
@@ -108,6 +109,46 @@ private slots:
         const int before = runs;
         QTest::qWait(3 * RepaintThrottle::FrameInterval);
         QCOMPARE(runs, before);
+    }
+
+    void spacedChangesRunEveryNthFrameAndEndWithTheLast()
+    {
+        QWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *w = new CountingWidget;
+        w->setParent(&window);
+        QTest::qWait(3 * RepaintThrottle::FrameInterval); // let any frame end
+
+        // A change every few milliseconds for 20 frames, as a count fed by a
+        // steady line: the first runs at once, then at most one in 5 frames.
+        constexpr int Every = 5;
+        int runs = 0;
+        QElapsedTimer clock;
+        clock.start();
+        int sent = 0;
+        while (clock.elapsed() < 20 * RepaintThrottle::FrameInterval) {
+            ++sent;
+            RepaintThrottle::Coalesce(
+                w,
+                [&, sent] {
+                    ++runs;
+                    w->value = sent;
+                },
+                Every);
+            QTest::qWait(3);
+        }
+        const qint64 frames = clock.elapsed() / RepaintThrottle::FrameInterval;
+        QVERIFY2(runs >= 2 && runs <= frames / Every + 2, qPrintable(QStringLiteral("%1 runs").arg(runs)));
+        // The last change is never lost: it lands when its frame comes ...
+        QTRY_COMPARE(w->value, sent);
+
+        // ... or at once when the window's state is wanted now.
+        RepaintThrottle::Coalesce(w, [&] { w->value = -1; });
+        RepaintThrottle::Coalesce(
+            w, [&] { w->value = -2; }, Every);
+        RepaintThrottle::Flush();
+        QCOMPARE(w->value, -2);
     }
 
     void widgetDestroyedWhileHeld()
