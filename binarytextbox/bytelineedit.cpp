@@ -184,8 +184,10 @@ void ByteLineEdit::repaintSoon()
     // change after a quiet frame is drawn at once, the rest of the frame's
     // once at its end, and still only the cells (holding back the widget's
     // updates instead would repaint all of it, frame included, when they
-    // came back on).
-    RepaintThrottle::Coalesce(this, [this] { update(textRect()); });
+    // came back on). The cells are painted there and then rather than at
+    // the event loop's next turn: a posted update would wake the loop once
+    // more for every frame of a steady stream.
+    RepaintThrottle::Coalesce(this, [this] { repaint(textRect()); });
 }
 
 qsizetype ByteLineEdit::SelLength() const
