@@ -12,6 +12,15 @@ namespace {
 // Spilled bytes between two looks at the disk's free space.
 constexpr qint64 CheckEveryBytes = qint64(16) << 20;
 constexpr int AnnounceMs = 1000;
+
+// The bound is for the whole program's growth, not the store's alone: the
+// store keeps its chunks within all but a 32nd of it (8 MiB of 256), which
+// leaves room for what else grows while data streams in (the session
+// record's chunk being filled, read buffers, the heap's own slack).
+qsizetype storeShare(qsizetype bound)
+{
+    return bound - bound / 32;
+}
 } // namespace
 
 PaneStorage::PaneStorage(ByteLineEdit *pane, QStatusBar *status, const QString &folder, qsizetype memoryLimit)
@@ -40,7 +49,7 @@ PaneStorage::PaneStorage(ByteLineEdit *pane, QStatusBar *status, const QString &
     });
     // Without a file the bound still holds: past it, what arrives is counted
     // as not kept rather than growing the program until the system kills it.
-    m_pane->store().setSpill(&m_file, m_limit);
+    m_pane->store().setSpill(&m_file, storeShare(m_limit));
     showProblem();
 }
 
@@ -55,7 +64,7 @@ void PaneStorage::setMemoryLimit(qsizetype bytes)
 {
     m_limit = bytes;
     if (m_pane)
-        m_pane->store().setSpill(&m_file, m_limit);
+        m_pane->store().setSpill(&m_file, storeShare(m_limit));
 }
 
 qint64 PaneStorage::lostBytes() const

@@ -22,6 +22,9 @@ class PaneStorage : public QObject
     Q_OBJECT
 
 public:
+    // How much the program may grow by what the pane receives; the pane's
+    // store holds all but a 32nd of it in memory, the rest is left for what
+    // grows beside it.
     static constexpr qsizetype DefaultMemoryLimit = qsizetype(256) << 20;
     // Free space below which the status line warns, before the file refuses
     // to grow (at SpillFile::DefaultReserve).
