@@ -2,6 +2,8 @@
 
 #include "spillfile.h"
 
+#include "blockreserve.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -32,6 +34,13 @@ ByteStore::Block ByteStore::newBlock(qsizetype capacity)
     const size_t size = size_t(capacity);
     if (size < MappedBlockBytes)
         return Block(new char[size], ByteBlockFree{size});
+    // Blocks of the usual size come with their pages already touched, so
+    // that filling them on the receive path takes no page faults.
+    BlockReserve &reserve = BlockReserve::shared();
+    if (size == reserve.blockBytes()) {
+        if (char *ready = reserve.take())
+            return Block(ready, ByteBlockFree{size});
+    }
     void *pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pages == MAP_FAILED)
         throw std::bad_alloc();
