@@ -47,8 +47,8 @@ private:
     const size_t m_blockBytes;
     const size_t m_target;
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_wake;      // the helper: room to fill
-    mutable std::condition_variable m_filled;    // waitFull: reserve full
+    mutable std::condition_variable m_wake;   // the helper: room to fill
+    mutable std::condition_variable m_filled; // waitFull: reserve full
     std::vector<char *> m_ready;
     size_t m_misses = 0;
     bool m_stop = false;
