@@ -1,21 +1,15 @@
 #include "spillfile.h"
 
+#include "scratchfile.h"
+
 #include <QDir>
-#include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
-
-// The system's words for `error`, after the folder the file is in.
-QString systemError(const QString &folder, int error)
-{
-    return QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(error)));
-}
 
 // Calls `io` (a pread or pwrite of the bytes from `done` on) until all
 // `length` bytes are done, again after an interrupt. Returns the bytes done:
@@ -55,14 +49,11 @@ bool SpillFile::open(const QString &folder)
         m_error = QStringLiteral("cannot make %1").arg(folder);
         return false;
     }
-    QByteArray name = QFile::encodeName(QDir(folder).filePath(QStringLiteral("received-XXXXXX")));
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        m_error = systemError(folder, errno);
+    m_fd = openUnlinkedFile(folder, "received");
+    if (m_fd < 0) {
+        m_error = folderError(folder, errno);
         return false;
     }
-    ::unlink(name.constData());
-    m_fd = fd;
     m_end = 0;
     m_error.clear();
     return true;
@@ -91,7 +82,7 @@ qint64 SpillFile::write(const char *bytes, qsizetype length)
     const qsizetype done = transferAll(
         length, [&](qsizetype at) { return ::pwrite(m_fd, bytes + at, size_t(length - at), off_t(offset + at)); });
     if (done < length) {
-        m_error = errno == ENOSPC ? QStringLiteral("disk full (%1)").arg(m_folder) : systemError(m_folder, errno);
+        m_error = errno == ENOSPC ? QStringLiteral("disk full (%1)").arg(m_folder) : folderError(m_folder, errno);
         // What got written is of no use: give the space back.
         if (done > 0)
             release(offset, done);
@@ -107,7 +98,7 @@ bool SpillFile::read(qint64 offset, qsizetype length, char *out)
     const qsizetype done = transferAll(
         length, [&](qsizetype at) { return ::pread(m_fd, out + at, size_t(length - at), off_t(offset + at)); });
     if (done < length) {
-        m_error = systemError(m_folder, errno);
+        m_error = folderError(m_folder, errno);
         return false;
     }
     return true;

@@ -1,9 +1,8 @@
 #include "scratchpages.h"
 
-#include <QFile>
+#include "scratchfile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/mman.h>
@@ -15,27 +14,6 @@ size_t pageBytes()
 {
     static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
     return page;
-}
-
-QString systemError(const QString &folder, int error)
-{
-    return QStringLiteral("%1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(error)));
-}
-
-// An unlinked file in `folder`: O_TMPFILE where the file system has it, else
-// a named file removed at once, so that nothing is left whatever way the
-// program ends.
-int openUnlinked(const QString &folder)
-{
-    const QByteArray dir = QFile::encodeName(folder);
-    int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return fd;
-    QByteArray name = dir + "/index-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        ::unlink(name.constData());
-    return fd;
 }
 
 } // namespace
@@ -52,9 +30,9 @@ bool ScratchPages::open(const QString &folder)
     m_folder = folder;
     if (m_fd >= 0)
         return true;
-    m_fd = openUnlinked(folder);
+    m_fd = openUnlinkedFile(folder, "index");
     if (m_fd < 0) {
-        m_error = systemError(folder, errno);
+        m_error = folderError(folder, errno);
         return false;
     }
     m_end = 0;
@@ -86,7 +64,7 @@ ScratchPages::Block ScratchPages::allocate(size_t bytes)
             return block;
         }
     }
-    m_error = systemError(m_folder, errno);
+    m_error = folderError(m_folder, errno);
     ++m_anonymous;
     return anonymous(bytes);
 }

@@ -3,12 +3,15 @@
 #include "bytestore.h"
 #include "spillfile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 // The chunked byte store against a flat byte array, with and without a spill
-// file; a full disk; and a pane holding more than 2^31 bytes.
+// file; a full disk; the spill file's folder; and a pane holding more than
+// 2^31 bytes.
 class tst_ByteStore : public QObject
 {
     Q_OBJECT
@@ -17,6 +20,7 @@ private slots:
     void editsMatchFlatArray_data();
     void editsMatchFlatArray();
     void fullDiskCountsWhatIsNotKept();
+    void spillFileMakesItsFolderAndLeavesNothingThere();
     void paneBeyondTwoGiB();
 };
 
@@ -130,6 +134,26 @@ void tst_ByteStore::fullDiskCountsWhatIsNotKept()
     QCOMPARE(store.size(), kept + 16 * chunk);
     QCOMPARE(store.mid(kept, 16 * chunk), sent.sliced(48 * chunk, 16 * chunk));
     QVERIFY(store.isConsistent());
+}
+
+// The folder is made when missing, and the file has no name in it even while
+// it holds bytes: nothing can be left behind however the program ends.
+void tst_ByteStore::spillFileMakesItsFolderAndLeavesNothingThere()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("cache/panes"));
+    SpillFile file;
+    QVERIFY2(file.open(folder), qPrintable(file.errorString()));
+    file.setReserve(0);
+    const QByteArray bytes("kept out of memory", 18);
+    const qint64 offset = file.write(bytes.constData(), bytes.size());
+    QVERIFY2(offset >= 0, qPrintable(file.errorString()));
+    QByteArray back(bytes.size(), Qt::Uninitialized);
+    QVERIFY(file.read(offset, back.size(), back.data()));
+    QCOMPARE(back, bytes);
+    QVERIFY(QFileInfo(folder).isDir());
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 void tst_ByteStore::paneBeyondTwoGiB()
