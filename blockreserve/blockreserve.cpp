@@ -1,11 +1,6 @@
 #include "blockreserve.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
-
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
 
 BlockReserve::BlockReserve(size_t blockBytes, size_t ready)
     : m_blockBytes(blockBytes)
@@ -35,17 +30,11 @@ BlockReserve &BlockReserve::shared()
 
 char *BlockReserve::prepare() const
 {
-    void *pages = ::mmap(nullptr, m_blockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED)
-        return nullptr;
-    char *block = static_cast<char *>(pages);
-    // A kernel without the populate advice gets each page written instead.
-    if (::madvise(block, m_blockBytes, MADV_POPULATE_WRITE) != 0) {
-        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
-        for (size_t at = 0; at < m_blockBytes; at += page)
-            static_cast<volatile char *>(block)[at] = 0;
-    }
-    return block;
+    // A private writable mapping is populated by writing: every page is then
+    // the block's own, not the shared zero page that a read would map.
+    void *pages
+        = ::mmap(nullptr, m_blockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    return pages == MAP_FAILED ? nullptr : static_cast<char *>(pages);
 }
 
 void BlockReserve::run()
