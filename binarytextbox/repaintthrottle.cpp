@@ -1,6 +1,7 @@
 #include "repaintthrottle.h"
 
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -16,8 +17,10 @@ class FrameClock : public QObject
 public:
     void defer(QWidget *widget)
     {
+        if (overdue())
+            endFrame();
         if (!m_frame.isActive()) {
-            m_frame.start(RepaintThrottle::FrameInterval, this);
+            startFrame();
             return;
         }
         if (!widget->updatesEnabled())
@@ -31,24 +34,16 @@ public:
     void coalesce(QWidget *widget, std::function<void()> apply, int everyFrames)
     {
         if (!m_frame.isActive()) {
-            m_frame.start(RepaintThrottle::FrameInterval, this);
+            startFrame();
             ran(widget);
             apply();
             return;
         }
-        for (Pending &pending : m_pending) {
-            if (pending.widget == widget) {
-                pending.apply = std::move(apply);
-                return;
-            }
-        }
-        // Due at this frame's end, or `everyFrames` after its last run.
-        qint64 due = m_frameNumber + 1;
-        for (const Ran &r : m_ran) {
-            if (r.widget == widget)
-                due = qMax(due, r.frame + qMax(1, everyFrames));
-        }
-        m_pending.push_back({widget, std::move(apply), due});
+        hold(widget, std::move(apply), everyFrames);
+        // Past its interval the frame ends here, and this change is drawn
+        // with it, instead of on a wake-up of the frame's own.
+        if (overdue())
+            endFrame();
     }
 
     void flush()
@@ -64,8 +59,38 @@ public:
 protected:
     void timerEvent(QTimerEvent *event) override
     {
-        if (event->timerId() != m_frame.timerId())
-            return;
+        if (event->timerId() == m_frame.timerId())
+            endFrame();
+    }
+
+private:
+    void startFrame()
+    {
+        m_frame.start(RepaintThrottle::LongestFrame, this);
+        m_started.start();
+    }
+
+    bool overdue() const { return m_frame.isActive() && m_started.elapsed() >= RepaintThrottle::FrameInterval; }
+
+    void hold(QWidget *widget, std::function<void()> apply, int everyFrames)
+    {
+        for (Pending &pending : m_pending) {
+            if (pending.widget == widget) {
+                pending.apply = std::move(apply);
+                return;
+            }
+        }
+        // Due at this frame's end, or `everyFrames` after its last run.
+        qint64 due = m_frameNumber + 1;
+        for (const Ran &r : m_ran) {
+            if (r.widget == widget)
+                due = qMax(due, r.frame + qMax(1, everyFrames));
+        }
+        m_pending.push_back({widget, std::move(apply), due});
+    }
+
+    void endFrame()
+    {
         m_frame.stop();
         ++m_frameNumber;
         if (m_held.isEmpty() && m_pending.empty()) {
@@ -95,11 +120,11 @@ protected:
             if (widget)
                 widget->setUpdatesEnabled(true);
         }
-        m_frame.start(RepaintThrottle::FrameInterval, this);
+        startFrame();
     }
 
-private:
     QBasicTimer m_frame;
+    QElapsedTimer m_started;
     QList<QPointer<QWidget>> m_held;
     struct Pending
     {

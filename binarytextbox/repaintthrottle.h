@@ -8,9 +8,15 @@ class QWidget;
 // once per frame, and all of them in the same frame: a stream of small blocks
 // would otherwise spend its time repainting. The first change after a quiet
 // frame is drawn at once; changes within a frame are drawn when it ends.
+// A frame ends with the first change that comes after its interval, so that
+// a steady stream paints on the wake-ups its data brings; a timer ends it
+// when no such change comes within FrameSlack.
 namespace RepaintThrottle {
 
 constexpr int FrameInterval = 40; // ms
+constexpr int FrameSlack = 20;    // ms
+// The longest a frame lasts: what a caller waits for a frame to end.
+constexpr int LongestFrame = FrameInterval + FrameSlack;
 
 // Call before changing the widget: its repaint then waits for the frame's end
 // when a frame is running.

@@ -649,7 +649,7 @@ protected:
 void tst_ByteLineEdit::receivedDataRepaintsOnlyTheCells()
 {
     m_box->setLocked(true);
-    QTest::qWait(3 * RepaintThrottle::FrameInterval); // let the first paint and any frame end
+    QTest::qWait(3 * RepaintThrottle::LongestFrame); // let the first paint and any frame end
     PaintAreas paints(m_box);
     // Blocks arriving in bursts over several frames, as received data does.
     QByteArray sent;
@@ -663,7 +663,7 @@ void tst_ByteLineEdit::receivedDataRepaintsOnlyTheCells()
     }
     QTRY_VERIFY(m_box->visibleText().endsWith(sent.right(20)));
     QTRY_VERIFY(!paints.areas.isEmpty());
-    QTest::qWait(3 * RepaintThrottle::FrameInterval);
+    QTest::qWait(3 * RepaintThrottle::LongestFrame);
     // Every repaint is inside the frame: the styled panel is not drawn again
     // for data, however the frames fell.
     for (const QRect &area : std::as_const(paints.areas)) {

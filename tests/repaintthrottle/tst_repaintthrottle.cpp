@@ -45,7 +45,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_VERIFY(a->paints > 0 && b->paints > 0);
-        QTest::qWait(3 * RepaintThrottle::FrameInterval); // let any frame end
+        QTest::qWait(3 * RepaintThrottle::LongestFrame); // let any frame end
 
         // The first change after a quiet frame is drawn at once ...
         RepaintThrottle::Defer(a);
@@ -81,7 +81,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *w = new CountingWidget;
         w->setParent(&window);
-        QTest::qWait(3 * RepaintThrottle::FrameInterval); // let any frame end
+        QTest::qWait(3 * RepaintThrottle::LongestFrame); // let any frame end
 
         int runs = 0;
         // The first change after a quiet frame runs at once ...
@@ -104,10 +104,10 @@ private slots:
         // A widget that goes before its frame ends gets nothing run.
         RepaintThrottle::Coalesce(w, [&] { ++runs; });
         delete w;
-        QTest::qWait(3 * RepaintThrottle::FrameInterval);
+        QTest::qWait(3 * RepaintThrottle::LongestFrame);
         QVERIFY(runs <= 3);
         const int before = runs;
-        QTest::qWait(3 * RepaintThrottle::FrameInterval);
+        QTest::qWait(3 * RepaintThrottle::LongestFrame);
         QCOMPARE(runs, before);
     }
 
@@ -118,7 +118,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *w = new CountingWidget;
         w->setParent(&window);
-        QTest::qWait(3 * RepaintThrottle::FrameInterval); // let any frame end
+        QTest::qWait(3 * RepaintThrottle::LongestFrame); // let any frame end
 
         // A change every few milliseconds for 20 frames, as a count fed by a
         // steady line: the first runs at once, then at most one in 5 frames.
@@ -175,7 +175,7 @@ private slots:
         QTRY_VERIFY(other->updatesEnabled());
 
         // Later frames work as before: a change after a quiet frame is drawn.
-        QTest::qWait(3 * RepaintThrottle::FrameInterval);
+        QTest::qWait(3 * RepaintThrottle::LongestFrame);
         RepaintThrottle::Defer(other);
         other->value = 8;
         other->update();
