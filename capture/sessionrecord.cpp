@@ -19,6 +19,9 @@
 
 namespace {
 
+// What is received is written to the spool within this time: by the first
+// event that comes after it, or by a timer when none comes, so that a steady
+// line's flushes ride on the wake-ups its data brings.
 constexpr int FlushIntervalMs = 50;
 // Written at once, outside the timer, when the buffer grows past this.
 constexpr qint64 EagerFlushBytes = 256 << 10;
@@ -30,7 +33,7 @@ constexpr qint64 EagerFlushBytes = 256 << 10;
 constexpr qsizetype PendingCapacity = EagerFlushBytes + Pcapng::MaxPayload + (16 << 10);
 // Below this much free space the status line warns.
 constexpr qint64 LowSpaceBytes = qint64(64) << 20;
-constexpr int SpaceCheckTicks = 20;
+constexpr int SpaceCheckIntervalMs = 1000;
 // Older index chunks looked at per space check, to drop the pages a reader
 // (a save, a search) faulted back in: a week's record goes round in a minute.
 constexpr qint64 ReleaseChunksPerCheck = 16;
@@ -119,8 +122,14 @@ SessionRecord::SessionRecord(const QString &directory, QObject *parent)
     m_pending.reserve(PendingCapacity);
     m_pending += Pcapng::fileHeader(headerComment());
     m_flushTimer.setInterval(FlushIntervalMs);
+    m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &SessionRecord::flush);
-    m_flushTimer.start();
+    m_spaceTimer.setInterval(SpaceCheckIntervalMs);
+    connect(&m_spaceTimer, &QTimer::timeout, this, [this] {
+        checkFreeSpace();
+        m_index.releaseOld(ReleaseChunksPerCheck);
+    });
+    m_spaceTimer.start();
     flush();
 }
 
@@ -199,6 +208,10 @@ void SessionRecord::append(quint8 kind, qint64 time, const QByteArray &payload, 
                          comment);
     if (m_pending.size() >= EagerFlushBytes)
         writePending();
+    if (m_sinceFlush.elapsed() >= FlushIntervalMs)
+        flush();
+    else if (!m_flushTimer.isActive())
+        m_flushTimer.start();
 }
 
 void SessionRecord::reportIndexInMemory()
@@ -503,12 +516,9 @@ void SessionRecord::flush()
 {
     if (m_fd < 0)
         return;
+    m_flushTimer.stop();
+    m_sinceFlush.start();
     writePending();
-    if (++m_ticks >= SpaceCheckTicks) {
-        m_ticks = 0;
-        checkFreeSpace();
-        m_index.releaseOld(ReleaseChunksPerCheck);
-    }
     const qint64 committed = m_committed.load(std::memory_order_relaxed);
     if (committed > m_announced) {
         const qint64 first = m_announced;

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <atomic>
@@ -176,8 +177,9 @@ private:
     QByteArray m_pending;             // packet blocks not yet written
     std::atomic<qint64> m_flushed{0}; // spool file size
     qint64 m_announced = 0;           // events already signalled
-    QTimer m_flushTimer;
-    int m_ticks = 0;
+    QTimer m_flushTimer;              // started by the first event after a flush
+    QElapsedTimer m_sinceFlush;
+    QTimer m_spaceTimer;
     bool m_writeFailed = false;
     bool m_spaceLow = false;
     // What the spool could not keep.
