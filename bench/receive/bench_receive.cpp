@@ -36,6 +36,7 @@
 #include "repaintthrottle.h"
 #include "sessioncontroller.h"
 #include "settingsstore.h"
+#include "shutdownsignals.h"
 #include "socatpair.h"
 #include "terminalfixture.h"
 
@@ -45,7 +46,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,9 +58,13 @@
 #include <fcntl.h>
 #include <fstream>
 #include <malloc.h>
+#include <functional>
 #include <memory>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
 #include <termios.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -194,30 +199,107 @@ bool isPattern(const QByteArray &bytes, qint64 offset = 0)
     return true;
 }
 
-QProcess *startFeeder(const QString &path, qint64 bytes, qint64 rate)
+// The feeder as a child process, started with posix_spawn: a QProcess would
+// watch it from this thread's event loop (its pidfd polled on every turn of
+// the loop), which the program measured here does not have.
+class Feeder
 {
-    auto *feeder = new QProcess;
-    feeder->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    feeder->start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--feed"), path, QString::number(bytes), QString::number(rate)});
-    if (!feeder->waitForStarted(10000)) {
-        std::fprintf(stderr, "cannot start the feeder: %s\n", qPrintable(feeder->errorString()));
-        delete feeder;
-        return nullptr;
+public:
+    ~Feeder()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
     }
+
+    bool start(const QString &path, qint64 bytes, qint64 rate)
+    {
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
+        const QByteArray device = QFile::encodeName(path);
+        const QByteArray count = QByteArray::number(bytes);
+        const QByteArray pace = QByteArray::number(rate);
+        char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>("--feed"),
+                        const_cast<char *>(device.constData()),  const_cast<char *>(count.constData()),
+                        const_cast<char *>(pace.constData()),    nullptr};
+        const int error = ::posix_spawn(&m_pid, program.constData(), nullptr, nullptr, argv, environ);
+        if (error != 0) {
+            m_pid = -1;
+            std::fprintf(stderr, "cannot start the feeder: %s\n", std::strerror(error));
+            return false;
+        }
+        return true;
+    }
+
+    // Waits up to `timeoutMs` for the feeder to end by itself.
+    void wait(int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (m_pid > 0 && clock.elapsed() < timeoutMs) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+                m_pid = -1;
+            else
+                ::usleep(10000);
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+std::unique_ptr<Feeder> startFeeder(const QString &path, qint64 bytes, qint64 rate)
+{
+    auto feeder = std::make_unique<Feeder>();
+    if (!feeder->start(path, bytes, rate))
+        return nullptr;
     return feeder;
 }
 
-void stopFeeder(QProcess *feeder)
+// The socat pair, made, watched and ended on a thread of its own: its QProcess
+// would otherwise add socat's pidfd and pipe to the event loop of the program
+// measured here, which has no such child.
+class PairThread
 {
-    if (!feeder)
-        return;
-    if (feeder->state() != QProcess::NotRunning) {
-        feeder->kill();
-        feeder->waitForFinished(5000);
+public:
+    PairThread()
+    {
+        m_thread.start();
+        m_owner.moveToThread(&m_thread);
     }
-    delete feeder;
-}
+    ~PairThread()
+    {
+        run([this] { m_pair.reset(); });
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    // Starts socat and waits for both ends; false, with the reason on stderr,
+    // when it cannot.
+    bool start()
+    {
+        bool ok = false;
+        run([&] {
+            m_pair = std::make_unique<SocatPair>();
+            ok = m_pair->start();
+            if (!ok)
+                std::fprintf(stderr, "socat: %s\n", qPrintable(m_pair->errorString()));
+        });
+        return ok;
+    }
+    QString pathA() const { return m_pair->pathA(); }
+    QString pathB() const { return m_pair->pathB(); }
+
+private:
+    void run(const std::function<void()> &work)
+    {
+        QMetaObject::invokeMethod(&m_owner, work, Qt::BlockingQueuedConnection);
+    }
+
+    QThread m_thread;
+    QObject m_owner;
+    std::unique_ptr<SocatPair> m_pair;
+};
 
 // The raw ceiling: a plain blocking read(2) loop on end A while the feeder
 // fills end B at full speed. Returns MiB/s from the first byte to the last.
@@ -238,7 +320,7 @@ double rawCeiling(qint64 total, bool *exact)
         tio.c_cc[VTIME] = 0;
         ::tcsetattr(fd, TCSANOW, &tio);
     }
-    QProcess *feeder = startFeeder(pair.pathB(), total, 0);
+    const std::unique_ptr<Feeder> feeder = startFeeder(pair.pathB(), total, 0);
     if (!feeder) {
         ::close(fd);
         return 0;
@@ -263,8 +345,7 @@ double rawCeiling(qint64 total, bool *exact)
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
     ::close(fd);
-    feeder->waitForFinished(10000);
-    stopFeeder(feeder);
+    feeder->wait(10000);
     *exact = same && got == total;
     return seconds > 0 ? double(got) / MiB / seconds : 0;
 }
@@ -283,12 +364,10 @@ struct Terminal : RealPortTerminal
 
 // A new socat pair with the window open on one end, shown and settled; null,
 // with the reason on stderr, when either cannot be had.
-std::unique_ptr<Terminal> shownWindow(SocatPair &pair)
+std::unique_ptr<Terminal> shownWindow(PairThread &pair)
 {
-    if (!pair.start()) {
-        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+    if (!pair.start())
         return nullptr;
-    }
     auto t = std::make_unique<Terminal>(pair.pathA());
     if (!t->comm->IsOpen()) {
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(pair.pathA()), qPrintable(t->comm->LastError()));
@@ -427,7 +506,7 @@ void row(const QString &what, const QString &result, const QString &goal, const 
 // the session record on and the input pane keeping its older bytes on disk.
 int soak(qint64 total)
 {
-    SocatPair pair;
+    PairThread pair;
     const std::unique_ptr<Terminal> shown = shownWindow(pair);
     if (!shown)
         return 1;
@@ -441,7 +520,7 @@ int soak(qint64 total)
     QElapsedTimer clock;
     clock.start();
     stalls.start();
-    QProcess *feeder = startFeeder(pair.pathB(), total, 0);
+    std::unique_ptr<Feeder> feeder = startFeeder(pair.pathB(), total, 0);
     if (!feeder)
         return 1;
     runUntil([&] { return received >= total; }, [&] { return received; }, 20000);
@@ -453,8 +532,8 @@ int soak(qint64 total)
         while (frame.elapsed() < 200)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
-    feeder->waitForFinished(10000);
-    stopFeeder(feeder);
+    feeder->wait(10000);
+    feeder.reset();
     const qint64 rssEnd = residentBytes();
     const qint64 rssPeak = statusBytes("VmHWM:");
 
@@ -574,11 +653,13 @@ int main(int argc, char *argv[])
     const double raw = rawCeiling(floodBytes, &rawExact);
 
     // 2. The flood into the shown window.
-    SocatPair pair;
+    PairThread pair;
     const std::unique_ptr<Terminal> shown = shownWindow(pair);
     if (!shown)
         return 1;
     Terminal &t = *shown;
+    // As the program has it: its loop watches these signals' pipe too.
+    ShutdownSignals shutdown(t.form.get());
 
     const qint64 rssBefore = residentBytes();
     qint64 received = 0;
@@ -601,7 +682,7 @@ int main(int argc, char *argv[])
     StallMeter stalls;
     floodClock.start();
     stalls.start();
-    QProcess *feeder = startFeeder(pair.pathB(), floodBytes, 0);
+    std::unique_ptr<Feeder> feeder = startFeeder(pair.pathB(), floodBytes, 0);
     if (!feeder)
         return 1;
     runUntil([&] { return received >= floodBytes; }, [&] { return received; }, 20000);
@@ -617,8 +698,8 @@ int main(int argc, char *argv[])
     const double floodSeconds = firstNs >= 0 ? double(lastNs - firstNs) / 1e9 : 0;
     const double rate = floodSeconds > 0 ? double(received) / MiB / floodSeconds : 0;
     const qint64 rssAfter = residentBytes();
-    feeder->waitForFinished(10000);
-    stopFeeder(feeder);
+    feeder->wait(10000);
+    feeder.reset();
 
     bool floodExact = false;
     qint64 floodLost = floodBytes;
@@ -641,13 +722,12 @@ int main(int argc, char *argv[])
     auto floodRate = [&] {
         const qint64 from = received;
         firstNs = -1;
-        QProcess *f = startFeeder(pair.pathB(), floodBytes, 0);
+        const std::unique_ptr<Feeder> f = startFeeder(pair.pathB(), floodBytes, 0);
         if (!f)
             return 0.0;
         runUntil([&] { return received >= from + floodBytes; }, [&] { return received; }, 20000);
         const double seconds = firstNs >= 0 ? double(lastNs - firstNs) / 1e9 : 0;
-        f->waitForFinished(10000);
-        stopFeeder(f);
+        f->wait(10000);
         return seconds > 0 ? double(received - from) / MiB / seconds : 0;
     };
     double rateOff = 0;
@@ -723,8 +803,8 @@ int main(int argc, char *argv[])
     // The measured span may start just before a frame ends and end just
     // after one begins: one paint more than whole frames is still one a frame.
     const auto withinFrames = [&](qint64 paints) { return double(paints) <= frameRate * wall + 1; };
-    feeder->waitForFinished(10000);
-    stopFeeder(feeder);
+    feeder->wait(10000);
+    feeder.reset();
     const QByteArray after = t.input();
     const qint64 steadyLost = base + steadyBytes - after.size();
     const bool steadyExact = steadyLost == 0 && isPattern(after.mid(base), base);
