@@ -191,30 +191,17 @@ void ByteLineEdit::repaintSoon()
     // came back on). The cells are painted there and then rather than at
     // the event loop's next turn: a posted update would wake the loop once
     // more for every frame of a steady stream.
-    RepaintThrottle::Coalesce(this, [this] { repaintCells(); });
-}
-
-void ByteLineEdit::repaintCells()
-{
-    const QRect r = textRect();
-    const qsizetype whole = r.width() / m_cellWidth; // cells wholly in view
-    const qsizetype shift = m_scroll - m_shownScroll;
-    const bool caretShown = m_caretOn && hasFocus() && !m_locked && isEnabled();
-    if (m_shownScroll < 0 || r != m_shownRect || shift < 0 || shift >= whole || hasSelection() || caretShown) {
-        repaint(r);
-        return;
-    }
-    // Text that only grew, and moved left if at all: the cells on screen
-    // are moved along by whole cells, and only those after the last cell
-    // drawn whole are painted (that one again, for what its neighbour drew
-    // into it). A steady line then paints a few cells a frame, not the row.
-    const qsizetype from = qMax(m_scroll, qMin(m_shownEnd, m_shownScroll + whole) - 1);
-    if (shift > 0) {
-        scroll(-int(shift) * m_cellWidth, 0, r);
-        m_shownScroll = m_scroll;
-    }
-    const int x = r.left() + int(from - m_scroll) * m_cellWidth;
-    repaint(QRect(x, r.top(), r.right() - x + 1, r.height()));
+    // A frame whose bytes more than fill the row replaces all of it, faster
+    // than anyone reads: such a row is drawn every other frame.
+    const qsizetype cells = textRect().width() / qMax(1, m_cellWidth);
+    const int everyFrames = m_text.size() - m_paintedLength > cells ? 2 : 1;
+    RepaintThrottle::Coalesce(
+        this,
+        [this] {
+            m_paintedLength = m_text.size();
+            repaint(textRect());
+        },
+        everyFrames);
 }
 
 qsizetype ByteLineEdit::SelLength() const
@@ -833,20 +820,6 @@ void ByteLineEdit::paintEvent(QPaintEvent *event)
     m_text.read(first, count, cells.data());
     const int top = r.top() + (r.height() - m_lineHeight + 1) / 2;
     const int baseline = top + m_ascent;
-    // What the cells on screen now show, for the next repaint of the cells:
-    // all of them, or the cells from the end of those drawn before on.
-    const auto covers = [event](const QRect &area) { return (QRegion(area) - event->region()).isEmpty(); };
-    if (covers(r)) {
-        m_shownRect = r;
-        m_shownScroll = m_scroll;
-        m_shownEnd = first + count;
-    } else if (m_scroll != m_shownScroll) {
-        m_shownScroll = -1;
-    } else {
-        const int undrawn = r.left() + int(qMax<qsizetype>(0, m_shownEnd - first)) * m_cellWidth;
-        if (undrawn > r.right() || covers(QRect(undrawn, r.top(), r.right() - undrawn + 1, r.height())))
-            m_shownEnd = qMax(m_shownEnd, first + count);
-    }
 
     const qsizetype selFrom = qMax(SelStart(), first);
     const qsizetype selTo = qMin(selectionEnd(), first + count);

@@ -130,8 +130,6 @@ private:
     // For changes made by the program (received data may change the box
     // hundreds of times a second): repaints once per frame.
     void repaintSoon();
-    // The frame's repaint of the cells after data came.
-    void repaintCells();
 
     bool hasSelection() const { return m_anchor != m_caret; }
     qsizetype selectionEnd() const { return qMax(m_anchor, m_caret); }
@@ -156,11 +154,7 @@ private:
     mutable QRect m_textRect;
     mutable QSize m_textRectSize; // the widget size m_textRect was made for
     bool m_locked = false;
-    // What the cells on screen were last painted with: the text area, its
-    // first cell and the end of the cells drawn (m_shownScroll < 0: unknown).
-    QRect m_shownRect;
-    qsizetype m_shownScroll = -1;
-    qsizetype m_shownEnd = 0;
+    qsizetype m_paintedLength = 0; // the text's length at the last repaint for data
 
     int m_cellWidth = 8;
     int m_ascent = 0;
