@@ -3,7 +3,9 @@
 // process writing on the other. Prints one table:
 //
 //   - the raw ceiling: how fast a plain read(2) loop empties the same kind
-//     of pair, and Portlark's rate into the input pane's store as a share of it;
+//     of pair (best of three), and Portlark's rate into the input pane's
+//     store as a share of it (its first flood, and the best of its three
+//     floods with the record on, the goal's figure);
 //   - bytes lost and whether the store holds exactly what was sent;
 //   - the longest event-loop stall during the flood (a 10 ms timer measuring
 //     its own lateness);
@@ -362,6 +364,18 @@ struct Terminal : RealPortTerminal
     qint64 received() const { return form->Text1->textLength(); }
 };
 
+// The count is redrawn every few frames while data streams, and its last
+// value lands by itself a few frames after the stream ends: waits for that,
+// for a second at most (a count still wrong then is reported as such).
+void settleCount(Terminal &t, qint64 expected)
+{
+    const QString text = QString::number(expected);
+    QElapsedTimer clock;
+    clock.start();
+    while (t.form->Text3->text() != text && clock.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 // A new socat pair with the window open on one end, shown and settled; null,
 // with the reason on stderr, when either cannot be had.
 std::unique_ptr<Terminal> shownWindow(PairThread &pair)
@@ -526,12 +540,7 @@ int soak(qint64 total)
     runUntil([&] { return received >= total; }, [&] { return received; }, 20000);
     stalls.stop();
     const double seconds = clock.nsecsElapsed() / 1e9;
-    {
-        QElapsedTimer frame;
-        frame.start();
-        while (frame.elapsed() < 200)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    settleCount(t, total);
     feeder->wait(10000);
     feeder.reset();
     const qint64 rssEnd = residentBytes();
@@ -648,9 +657,16 @@ int main(int argc, char *argv[])
     if (soakBytes > 0)
         return soak(soakBytes);
 
-    // 1. The raw ceiling of a pair like the one Portlark gets.
-    bool rawExact = false;
-    const double raw = rawCeiling(floodBytes, &rawExact);
+    // 1. The raw ceiling of a pair like the one Portlark gets: the best of
+    // three, as Portlark's own rate below is the best of its three floods
+    // with the record on (a shared machine slows single runs, either side).
+    bool rawExact = true;
+    double raw = 0;
+    for (int round = 0; round < 3; ++round) {
+        bool exact = false;
+        raw = std::max(raw, rawCeiling(floodBytes, &exact));
+        rawExact = rawExact && exact;
+    }
 
     // 2. The flood into the shown window.
     PairThread pair;
@@ -687,13 +703,7 @@ int main(int argc, char *argv[])
         return 1;
     runUntil([&] { return received >= floodBytes; }, [&] { return received; }, 20000);
     stalls.stop();
-    {
-        // The count is drawn once per frame: let the last frame end.
-        QElapsedTimer frame;
-        frame.start();
-        while (frame.elapsed() < 200)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    settleCount(t, floodBytes);
     const double floodStall = stalls.longestMs();
     const double floodSeconds = firstNs >= 0 ? double(lastNs - firstNs) / 1e9 : 0;
     const double rate = floodSeconds > 0 ? double(received) / MiB / floodSeconds : 0;
@@ -813,11 +823,16 @@ int main(int argc, char *argv[])
     std::printf("Receive benchmark: socat pty pair, window shown (%s), %lld MiB flood, %d s at 115200 baud\n",
                 qPrintable(QGuiApplication::platformName()), floodBytes / MiB, steadySeconds);
     row(QStringLiteral("measure"), QStringLiteral("result"), QStringLiteral("goal"), QStringLiteral("met"));
-    row(QStringLiteral("raw ceiling (plain read loop)"),
+    row(QStringLiteral("raw ceiling (plain read loop, best of 3)"),
         QStringLiteral("%1 MiB/s%2").arg(raw, 0, 'f', 1).arg(rawExact ? "" : " (NOT exact)"), QString(), QString());
-    row(QStringLiteral("Portlark into the store, record on"), QStringLiteral("%1 MiB/s").arg(rate, 0, 'f', 1),
+    row(QStringLiteral("Portlark into the store, first flood"), QStringLiteral("%1 MiB/s").arg(rate, 0, 'f', 1),
         QString(), QString());
-    const double ratio = raw > 0 ? 100.0 * rate / raw : 0;
+    row(QStringLiteral("  as a share of the raw ceiling"),
+        QStringLiteral("%1 %").arg(raw > 0 ? 100.0 * rate / raw : 0, 0, 'f', 1), QString(), QString());
+    const double bestOn = std::max(rate, rateOn);
+    row(QStringLiteral("Portlark, record on (best of 3 floods)"), QStringLiteral("%1 MiB/s").arg(bestOn, 0, 'f', 1),
+        QString(), QString());
+    const double ratio = raw > 0 ? 100.0 * bestOn / raw : 0;
     row(QStringLiteral("  as a share of the raw ceiling"), QStringLiteral("%1 %").arg(ratio, 0, 'f', 1),
         QStringLiteral(">= 90 %"), yesNo(ratio >= 90));
     row(QStringLiteral("the flood, session record off (best of 2)"), QStringLiteral("%1 MiB/s").arg(rateOff, 0, 'f', 1),
