@@ -50,9 +50,13 @@ head -c 1152 /dev/urandom >"$work/tick"
 xpid=$(xserver_pid)
 
 # measure NAME COMMAND...: one party through the flood and the steady line.
+# Each party's pair lives in a folder of its own, named without spaces: {} is
+# put into the command as it is, also into a `sh -c` script.
+parties=0
 measure() {
     local name=$1; shift
-    local dir="$work/$name"
+    parties=$((parties + 1))
+    local dir="$work/party$parties"
     mkdir -p "$dir"
     socat "pty,raw,echo=0,link=$dir/a" "pty,raw,echo=0,link=$dir/b" 2>/dev/null &
     pids+=($!)
@@ -73,7 +77,15 @@ measure() {
     exec 4>"$dir/b"
     local t0 t1
     t0=$(date +%s.%N)
-    cat "$work/flood" >&4
+    # A party that does not read (it failed to start, or stalls) would hold
+    # the writer for ever: it gets two minutes.
+    if ! timeout 120 cat "$work/flood" >&4; then
+        printf "%-28s %s\n" "$name" "did not take the flood (not reading?)"
+        exec 4>&-
+        kill "$pid" 2>/dev/null
+        status=1
+        return
+    fi
     t1=$(date +%s.%N)
     local rate
     rate=$(echo "scale=1; $mib / ($t1 - $t0)" | bc)
@@ -102,6 +114,7 @@ measure() {
     kill "$pid" 2>/dev/null
 }
 
+status=0
 echo "Side by side: $mib MiB flood, then ${steady} s at 115200 baud (11520 B/s in 0.1 s steps)"
 printf "%-28s %10s %14s %14s %12s\n" "party" "flood MiB/s" "CPU % steady" "X server %" "RSS KiB end"
 measure "plain read loop (cat)" sh -c 'stty -F {} raw -echo && exec cat {} >/dev/null'
@@ -110,3 +123,4 @@ if [ -n "$portlark" ]; then
 else
     measure "terminal under test" "$@"
 fi
+exit $status
