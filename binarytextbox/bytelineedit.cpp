@@ -107,8 +107,7 @@ ByteLineEdit::ByteLineEdit(QWidget *parent)
     setCursor(Qt::IBeamCursor);
     setBackgroundRole(QPalette::Base);
     // Every pixel is painted by the box itself (see paintEvent), so that a
-    // repaint of the cells paints nothing behind it and its pixels can be
-    // moved when the text scrolls.
+    // repaint of the cells paints nothing behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed, QSizePolicy::LineEdit));
     updateMetrics();
