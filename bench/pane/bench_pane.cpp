@@ -306,11 +306,20 @@ int main(int argc, char **argv)
     std::printf("\nAppend figures are over the appends since the previous row; B/byte = (peak RSS - RSS at\n"
                 "start) / bytes held. RSS at start: %.1f MiB.\n\n",
                 startRss);
-    const double appendRatio = lastAppend.median / firstAppend.median;
+    // The medians of the first and the last row over the least of the fills
+    // at each place: the first row is 64 appends of a tenth of a microsecond
+    // or two, whose median a single fill's noise moves by half.
+    const auto leastMedian = [&](qsizetype from, qsizetype to) {
+        std::vector<double> part(leastCost.begin() + from / kBlock, leastCost.begin() + to / kBlock);
+        return statsOf(part).median;
+    };
+    const qsizetype lastFrom = marks.size() > 1 ? marks[marks.size() - 2] : 0;
+    const double appendRatio = leastMedian(lastFrom, marks.back()) / leastMedian(0, marks.front());
     const double paintRatio = lastPaint.median / firstPaint.median;
     std::printf("%-44s %-14s %-10s %s\n", "measure", "figure", "goal", "");
-    std::printf("%-44s %-14.2f %-10s %s\n", "append median, last row / first row", appendRatio, "<= 2",
+    std::printf("%-44s %-14.2f %-10s %s\n", "append median last/first row, least of 3", appendRatio, "<= 2",
                 okShort(appendRatio <= 2));
+    std::printf("%-44s %-14.2f\n", "  first fill alone (the table's medians)", lastAppend.median / firstAppend.median);
     std::printf("%-44s %-14.2f %-10s %s\n", "paint median, last row / first row", paintRatio, "<= 2",
                 okShort(paintRatio <= 2));
     std::printf("%-44s %-14s %-10s %s\n", "slowest 1 KiB append, least of 3 fills",
