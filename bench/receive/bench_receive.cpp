@@ -207,8 +207,17 @@ bool isPattern(const QByteArray &bytes, qint64 offset = 0)
 class Feeder
 {
 public:
+    // Gives the feeder ten seconds to end by itself, then ends it.
     ~Feeder()
     {
+        QElapsedTimer clock;
+        clock.start();
+        while (m_pid > 0 && clock.elapsed() < 10000) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+                m_pid = -1;
+            else
+                ::usleep(10000);
+        }
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
@@ -231,19 +240,6 @@ public:
             return false;
         }
         return true;
-    }
-
-    // Waits up to `timeoutMs` for the feeder to end by itself.
-    void wait(int timeoutMs)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (m_pid > 0 && clock.elapsed() < timeoutMs) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-                m_pid = -1;
-            else
-                ::usleep(10000);
-        }
     }
 
 private:
@@ -347,7 +343,6 @@ double rawCeiling(qint64 total, bool *exact)
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
     ::close(fd);
-    feeder->wait(10000);
     *exact = same && got == total;
     return seconds > 0 ? double(got) / MiB / seconds : 0;
 }
@@ -363,18 +358,6 @@ struct Terminal : RealPortTerminal
     // Asked on every receive event: the length alone, not a copy of the store.
     qint64 received() const { return form->Text1->textLength(); }
 };
-
-// The count is redrawn every few frames while data streams, and its last
-// value lands by itself a few frames after the stream ends: waits for that,
-// for a second at most (a count still wrong then is reported as such).
-void settleCount(Terminal &t, qint64 expected)
-{
-    const QString text = QString::number(expected);
-    QElapsedTimer clock;
-    clock.start();
-    while (t.form->Text3->text() != text && clock.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // A new socat pair with the window open on one end, shown and settled; null,
 // with the reason on stderr, when either cannot be had.
@@ -444,6 +427,15 @@ void runUntil(Done done, Received received, int idleMs)
             return;
         }
     }
+}
+
+// The count is redrawn every few frames while data streams, and its last
+// value lands by itself a few frames after the stream ends: waits for that,
+// for a second at most (a count still wrong then is reported as such).
+void settleCount(Terminal &t, qint64 expected)
+{
+    const QString text = QString::number(expected);
+    runUntil([&] { return t.form->Text3->text() == text; }, [] { return qint64(0); }, 1000);
 }
 
 QString yesNo(bool met)
@@ -541,7 +533,6 @@ int soak(qint64 total)
     stalls.stop();
     const double seconds = clock.nsecsElapsed() / 1e9;
     settleCount(t, total);
-    feeder->wait(10000);
     feeder.reset();
     const qint64 rssEnd = residentBytes();
     const qint64 rssPeak = statusBytes("VmHWM:");
@@ -708,7 +699,6 @@ int main(int argc, char *argv[])
     const double floodSeconds = firstNs >= 0 ? double(lastNs - firstNs) / 1e9 : 0;
     const double rate = floodSeconds > 0 ? double(received) / MiB / floodSeconds : 0;
     const qint64 rssAfter = residentBytes();
-    feeder->wait(10000);
     feeder.reset();
 
     bool floodExact = false;
@@ -737,7 +727,6 @@ int main(int argc, char *argv[])
             return 0.0;
         runUntil([&] { return received >= from + floodBytes; }, [&] { return received; }, 20000);
         const double seconds = firstNs >= 0 ? double(lastNs - firstNs) / 1e9 : 0;
-        f->wait(10000);
         return seconds > 0 ? double(received - from) / MiB / seconds : 0;
     };
     double rateOff = 0;
@@ -813,7 +802,6 @@ int main(int argc, char *argv[])
     // The measured span may start just before a frame ends and end just
     // after one begins: one paint more than whole frames is still one a frame.
     const auto withinFrames = [&](qint64 paints) { return double(paints) <= frameRate * wall + 1; };
-    feeder->wait(10000);
     feeder.reset();
     const QByteArray after = t.input();
     const qint64 steadyLost = base + steadyBytes - after.size();
