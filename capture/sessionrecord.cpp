@@ -19,10 +19,14 @@
 
 namespace {
 
-// What is received is written to the spool within this time: by the first
-// event that comes after it, or by a timer when none comes, so that a steady
-// line's flushes ride on the wake-ups its data brings.
+// What is received is written to the spool by the first event that comes
+// this long after the last write, so that a steady line's flushes ride on the
+// wake-ups its data brings. A timer writes the tail when no such event comes;
+// it waits the slack longer, or on a line whose events come every few
+// milliseconds it would fire just before the event that was to write anyway
+// (a coarse timer may fire early), and wake the program for nothing.
 constexpr int FlushIntervalMs = 50;
+constexpr int TailSlackMs = 25;
 // Written at once, outside the timer, when the buffer grows past this.
 constexpr qint64 EagerFlushBytes = 256 << 10;
 // The buffer's room, kept for the record's life: one block more than the
@@ -121,7 +125,7 @@ SessionRecord::SessionRecord(const QString &directory, QObject *parent)
 
     m_pending.reserve(PendingCapacity);
     m_pending += Pcapng::fileHeader(headerComment());
-    m_flushTimer.setInterval(FlushIntervalMs);
+    m_flushTimer.setInterval(FlushIntervalMs + TailSlackMs);
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &SessionRecord::flush);
     m_spaceTimer.setInterval(SpaceCheckIntervalMs);

@@ -19,6 +19,7 @@ class tst_SessionRecord : public QObject
 private slots:
     void everyEventReadsBackFromIndexAndSpool();
     void spoolBelongsToItsRunUntilThatEnds();
+    void lastEventsReachTheSpoolByThemselves();
     void failedWritesAreCountedAndMarked();
 };
 
@@ -144,6 +145,24 @@ void tst_SessionRecord::spoolBelongsToItsRunUntilThatEnds()
     QVERIFY2(f.ok, qPrintable(f.error));
     QCOMPARE(f.packets.size(), 1);
     QCOMPARE(f.packets[0].payload, QByteArray("abc"));
+}
+
+// Writes ride on later events; the last ones of a burst, with nothing after
+// them, must still reach the file, where a crash would otherwise lose them.
+void tst_SessionRecord::lastEventsReachTheSpoolByThemselves()
+{
+    QTemporaryDir dir;
+    SessionRecord record(dir.path());
+    QSignalSpy appended(&record, &SessionRecord::eventsAppended);
+    record.flush();
+    for (int i = 0; i < 3; ++i)
+        record.bytesReceived(LineObserver::now(), QByteArray(1, char('a' + i)));
+    QTRY_COMPARE(appended.count(), 1);
+    QCOMPARE(appended.at(0).at(1).toLongLong(), 3);
+    const PcapngFile f = readPcapngFile(record.spoolPath());
+    QVERIFY2(f.ok, qPrintable(f.error));
+    QCOMPARE(f.packets.size(), 3);
+    QCOMPARE(f.packets[2].payload, QByteArray("c"));
 }
 
 // A spool that cannot grow (a full disk; here a file size limit) loses
