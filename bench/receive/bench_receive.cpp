@@ -58,6 +58,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <fstream>
 #include <malloc.h>
 #include <functional>
@@ -345,6 +346,68 @@ double rawCeiling(qint64 total, bool *exact)
     ::close(fd);
     *exact = same && got == total;
     return seconds > 0 ? double(got) / MiB / seconds : 0;
+}
+
+// The steady floor: a plain poll(2)/read(2) loop, the least any program that
+// takes each block as it arrives can spend, fed the same 115200 pattern over a
+// pair of its own, its descriptor set up as QSerialPort sets one up. What it
+// costs is what this machine charges for the wake-ups alone. Returns the
+// median share of a core over 1 s windows (this thread's CPU time), -1 when
+// it cannot run.
+double steadyFloor(int seconds)
+{
+    SocatPair pair;
+    if (!pair.start()) {
+        std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
+        return -1;
+    }
+    const int fd = ::open(QFile::encodeName(pair.pathA()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    termios tio;
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    const qint64 total = SteadyRate * seconds;
+    const std::unique_ptr<Feeder> feeder = startFeeder(pair.pathB(), total, SteadyRate);
+    if (!feeder) {
+        ::close(fd);
+        return -1;
+    }
+    std::vector<char> buffer(65536);
+    QList<double> perSecond;
+    QElapsedTimer window;
+    double windowCpu = 0;
+    qint64 got = 0;
+    QElapsedTimer limit;
+    limit.start();
+    while (got < total && limit.elapsed() < 1000 * (seconds + 10)) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 1000) < 0 && errno != EINTR)
+            break;
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n > 0) {
+            if (got == 0) {
+                window.start();
+                windowCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            }
+            got += n;
+        }
+        if (got > 0 && window.elapsed() >= 1000) {
+            const double cpuNow = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            perSecond.append(100.0 * (cpuNow - windowCpu) / (window.nsecsElapsed() / 1e9));
+            windowCpu = cpuNow;
+            window.restart();
+        }
+    }
+    ::close(fd);
+    if (perSecond.isEmpty())
+        return -1;
+    std::sort(perSecond.begin(), perSecond.end());
+    return perSecond.at(perSecond.size() / 2);
 }
 
 // The terminal window on COM1, mapped to `device` in a settings file of its own.
@@ -757,7 +820,9 @@ int main(int argc, char *argv[])
         spoolFileBytes = record->spoolSize();
     }
 
-    // 3. A steady 115200 baud on the same window, the flood still in the pane.
+    // 3. A steady 115200 baud on the same window, the flood still in the pane,
+    // after the floor for it: the same feed into a plain poll/read loop.
+    const double floorShare = steadyFloor(std::clamp(steadySeconds / 2, 5, 15));
     const qint64 steadyBytes = SteadyRate * steadySeconds;
     const qint64 base = received;
     const qint64 floodEvents = events;
@@ -855,6 +920,13 @@ int main(int argc, char *argv[])
         QStringLiteral("<= 1.0 %"), yesNo(medianShare <= 1.0));
     row(QStringLiteral("  of it the main thread"),
         QStringLiteral("%1 % of a core").arg(wall > 0 ? 100.0 * mainCpu / wall : 0, 0, 'f', 2), QString(), QString());
+    row(QStringLiteral("  a plain poll/read loop, same feed"),
+        floorShare < 0 ? QStringLiteral("(could not run)")
+                       : QStringLiteral("%1 % of a core (median)").arg(floorShare, 0, 'f', 2),
+        QString(), QString());
+    if (floorShare > 0)
+        row(QStringLiteral("  Portlark's median / the loop's"),
+            QStringLiteral("%1").arg(medianShare / floorShare, 0, 'f', 2), QString(), QString());
     row(QStringLiteral("X server CPU at 115200 baud"),
         xShare < 0 ? QStringLiteral("(no local X server found)")
                    : QStringLiteral("%1 % of a core").arg(xShare, 0, 'f', 2),
