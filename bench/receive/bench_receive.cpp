@@ -300,6 +300,22 @@ private:
     std::unique_ptr<SocatPair> m_pair;
 };
 
+// A pair's end opened for reading in raw mode: blocking reads that wait for
+// a byte, or non-blocking ones as QSerialPort sets a port up; -1 on failure.
+int openRawForReading(const QString &path, bool blocking)
+{
+    const int fd
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (blocking ? 0 : O_NONBLOCK));
+    termios tio;
+    if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cc[VMIN] = blocking ? 1 : 0;
+        tio.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    return fd;
+}
+
 // The raw ceiling: a plain blocking read(2) loop on end A while the feeder
 // fills end B at full speed. Returns MiB/s from the first byte to the last.
 double rawCeiling(qint64 total, bool *exact)
@@ -309,16 +325,9 @@ double rawCeiling(qint64 total, bool *exact)
         std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
         return 0;
     }
-    const int fd = ::open(QFile::encodeName(pair.pathA()).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    const int fd = openRawForReading(pair.pathA(), /*blocking=*/true);
     if (fd < 0)
         return 0;
-    termios tio;
-    if (::tcgetattr(fd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_cc[VMIN] = 1;
-        tio.c_cc[VTIME] = 0;
-        ::tcsetattr(fd, TCSANOW, &tio);
-    }
     const std::unique_ptr<Feeder> feeder = startFeeder(pair.pathB(), total, 0);
     if (!feeder) {
         ::close(fd);
@@ -361,16 +370,9 @@ double steadyFloor(int seconds)
         std::fprintf(stderr, "socat: %s\n", qPrintable(pair.errorString()));
         return -1;
     }
-    const int fd = ::open(QFile::encodeName(pair.pathA()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openRawForReading(pair.pathA(), /*blocking=*/false);
     if (fd < 0)
         return -1;
-    termios tio;
-    if (::tcgetattr(fd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        tio.c_cc[VMIN] = 0;
-        tio.c_cc[VTIME] = 0;
-        ::tcsetattr(fd, TCSANOW, &tio);
-    }
     const qint64 total = SteadyRate * seconds;
     const std::unique_ptr<Feeder> feeder = startFeeder(pair.pathB(), total, SteadyRate);
     if (!feeder) {
