@@ -83,6 +83,7 @@ measure() {
         printf "%-28s %s\n" "$name" "did not take the flood (not reading?)"
         exec 4>&-
         kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
         status=1
         return
     fi
@@ -111,7 +112,10 @@ measure() {
     printf "%-28s %10s %14s %14s %12s\n" "$name" "$rate" \
         "$(echo "scale=2; 100 * ($c1 - $c0) / ($w1 - $w0)" | bc)" \
         "$(echo "scale=2; 100 * ($x1 - $x0) / ($w1 - $w0)" | bc)" "${rss:-?}"
+    # A terminal saves its settings on its way out: the folder is removed
+    # only after it has gone.
     kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
 }
 
 status=0
