@@ -27,7 +27,10 @@ done
 
 work=$(mktemp -d)
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
+# A terminal saves its settings on its way out: a party's folder is removed
+# only after it has gone.
+stop() { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null; }
+cleanup() { for p in "${pids[@]}"; do stop "$p"; done; rm -rf "$work"; }
 trap cleanup EXIT
 
 # CPU seconds of a process and its children that have been waited for.
@@ -82,8 +85,7 @@ measure() {
     if ! timeout 120 cat "$work/flood" >&4; then
         printf "%-28s %s\n" "$name" "did not take the flood (not reading?)"
         exec 4>&-
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
+        stop "$pid"
         status=1
         return
     fi
@@ -112,10 +114,7 @@ measure() {
     printf "%-28s %10s %14s %14s %12s\n" "$name" "$rate" \
         "$(echo "scale=2; 100 * ($c1 - $c0) / ($w1 - $w0)" | bc)" \
         "$(echo "scale=2; 100 * ($x1 - $x0) / ($w1 - $w0)" | bc)" "${rss:-?}"
-    # A terminal saves its settings on its way out: the folder is removed
-    # only after it has gone.
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    stop "$pid"
 }
 
 status=0
