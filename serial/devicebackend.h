@@ -45,6 +45,9 @@ private:
     QString m_path;
     int m_flow = 0;
     ModemLineWatch m_watch;
+    // The most one receive event hands on: what a flood brings in about half a
+    // millisecond, so the window stays as responsive as ever.
+    static constexpr qsizetype MaxReceiveBlock = 64 * 1024;
     static constexpr int MaxFailedReads = 50;
     int m_failedReads = 0;
     bool m_gonePending = false;
