@@ -28,20 +28,23 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Reads on from `fd` (non-blocking) after `bytes`, into their spare room
-// first, until the driver has nothing more waiting or `upTo` bytes are held.
-// The line discipline holds only 4 KiB; a read that finds it empty waits for
-// the driver's buffers to be pushed into it, so in a flood each read here
-// brings the next 4 KiB without a turn of the event loop and a poll for it.
+// Reads on from `fd` (non-blocking) after `bytes`, into their spare room,
+// until the driver has nothing more waiting or the room (at most `upTo`) is
+// full. The line discipline holds only 4 KiB; a read that finds it empty
+// waits for the driver's buffers to be pushed into it, so in a flood each
+// read here brings the next 4 KiB without a turn of the event loop and a
+// poll for it. QSerialPort hands its bytes over in an array with room for
+// that already; one that comes with little gets it once.
 // Errors and end of file are left for QSerialPort to meet on its next read.
 void readWhatFollows(int fd, QByteArray &bytes, qsizetype upTo)
 {
-    while (bytes.size() < upTo) {
+    if (bytes.capacity() < upTo / 2)
+        bytes.reserve(upTo);
+    const qsizetype end = std::min(bytes.capacity(), upTo);
+    while (bytes.size() < end) {
         const qsizetype held = bytes.size();
-        const qsizetype room = bytes.capacity() > held ? std::min(bytes.capacity(), upTo)
-                                                       : std::min(std::max<qsizetype>(2 * held, 4096), upTo);
-        bytes.resize(room);
-        const ssize_t n = ::read(fd, bytes.data() + held, size_t(room - held));
+        bytes.resize(end);
+        const ssize_t n = ::read(fd, bytes.data() + held, size_t(end - held));
         bytes.resize(held + std::max<qsizetype>(n, 0));
         if (n <= 0)
             break;
