@@ -33,13 +33,11 @@ QString systemError(int error)
 // full. The line discipline holds only 4 KiB; a read that finds it empty
 // waits for the driver's buffers to be pushed into it, so in a flood each
 // read here brings the next 4 KiB without a turn of the event loop and a
-// poll for it. QSerialPort hands its bytes over in an array with room for
-// that already; one that comes with little gets it once.
+// poll for it. QSerialPort hands its bytes over in an array with that room
+// already, so nothing is allocated here.
 // Errors and end of file are left for QSerialPort to meet on its next read.
 void readWhatFollows(int fd, QByteArray &bytes, qsizetype upTo)
 {
-    if (bytes.capacity() < upTo / 2)
-        bytes.reserve(upTo);
     const qsizetype end = std::min(bytes.capacity(), upTo);
     while (bytes.size() < end) {
         const qsizetype held = bytes.size();
